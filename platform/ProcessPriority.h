@@ -1,0 +1,10 @@
+// The priority class of the tool's own process, raised while a file is sent so the line is
+// kept busy when the machine is loaded.
+#pragma once
+
+enum class PriorityClass { Normal, High };
+
+// Sets the scheduling priority of every thread of this process: High is a nice value 10
+// below the one the process started with, Normal the starting value. Best effort: returns
+// false when the system refuses (raising priority needs privileges), which is not an error.
+bool SetPriorityClass(PriorityClass priority);
