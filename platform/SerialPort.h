@@ -1,0 +1,166 @@
+// The tool's serial driver on Linux: one object per open port over termios, offering what
+// the serial components need: line settings read-modify-write, packet read timeouts, queue
+// sizes, purge, XON/XOFF output hold handled in the driver, status and error queries and the
+// modem lines. Every termios and ioctl call of the tool lives in SerialPort.cpp.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// The closed set of outcomes. The operating system's detail (errno and its text) is kept
+// per port, beside it: see LastErrno() and LastErrorText().
+enum class SerialResult {
+    Ok,
+    NotFound,        // no such device, or a port name that maps to none
+    Busy,            // another program holds the port
+    AccessDenied,    // no permission (not in the dialout group)
+    InvalidArgument, // a setting the device or termios cannot take
+    Timeout,         // a bounded wait ran out before the whole request was done
+    Aborted,         // ended by Purge() (the role of an aborted overlapped operation)
+    IoError,         // the device failed or vanished (an unplugged USB adapter gives EIO)
+};
+
+// Line settings (the role of the DCB record). Fields the device cannot express are kept and
+// emulated where possible; see SetState().
+struct SerialState {
+    std::uint32_t BaudRate = 9600; // any rate from 1 bit/s; 0 is refused
+    std::uint8_t ByteSize = 8;     // 5 to 8
+    std::uint8_t Parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    std::uint8_t StopBits = 0;     // 0 one, 1 one and a half (5 data bits only), 2 two
+    std::uint8_t fDtrControl = 1;  // 0 DTR low, 1 DTR high while open, 2 handshake
+    std::uint8_t fRtsControl = 1;  // 0 RTS low, 1 RTS high, 2 handshake (CRTSCTS), 3 toggle
+    bool fOutxCtsFlow = false;     // hold output while CTS is low
+    bool fOutxDsrFlow = false;     // hold output while DSR is low
+    bool fOutX = false;            // hold output on XoffChar from the peer until XonChar
+    bool fInX = false;             // send XoffChar/XonChar when the input queue fills/drains
+    std::uint16_t XonLim = 0;      // input fill at which XonChar is sent (fInX)
+    std::uint16_t XoffLim = 0;     // free room at which XoffChar is sent (fInX)
+    char XonChar = 0x11;
+    char XoffChar = 0x13;
+};
+
+// Read timeouts in milliseconds (the role of COMMTIMEOUTS). A read of n bytes completes at
+// the first of: n bytes arrived; after the first byte, more than ReadIntervalTimeout ms
+// between two bytes (0: no interval limit); ReadTotalTimeoutMultiplier * n +
+// ReadTotalTimeoutConstant ms since the read began (both 0: no total limit). The write
+// values are stored and reported only.
+struct SerialTimeouts {
+    std::uint32_t ReadIntervalTimeout = 0;
+    std::uint32_t ReadTotalTimeoutMultiplier = 0;
+    std::uint32_t ReadTotalTimeoutConstant = 0;
+    std::uint32_t WriteTotalTimeoutMultiplier = 0;
+    std::uint32_t WriteTotalTimeoutConstant = 0;
+};
+
+// Status record (the role of COMSTAT): hold reasons, then the queue fill levels.
+struct SerialStatus {
+    std::uint32_t Flags = 0;   // the bits below
+    std::uint32_t cbInQue = 0;  // bytes in the driver's input queue
+    std::uint32_t cbOutQue = 0; // bytes handed over but not yet sent (as far as known)
+};
+constexpr std::uint32_t fCtsHold = 1u << 0;
+constexpr std::uint32_t fDsrHold = 1u << 1;
+constexpr std::uint32_t fRlsdHold = 1u << 2;
+constexpr std::uint32_t fXoffHold = 1u << 3; // output held: the peer sent XOFF
+constexpr std::uint32_t fXoffSent = 1u << 4;
+constexpr std::uint32_t fEof = 1u << 5;
+constexpr std::uint32_t fTxim = 1u << 6;
+
+// Error flags, cleared by reading them (ClearError).
+constexpr std::uint32_t CE_RXOVER = 0x0001;   // input queue overflow: bytes dropped
+constexpr std::uint32_t CE_OVERRUN = 0x0002;  // hardware overrun
+constexpr std::uint32_t CE_RXPARITY = 0x0004; // parity error
+constexpr std::uint32_t CE_FRAME = 0x0008;    // framing error
+constexpr std::uint32_t CE_BREAK = 0x0010;    // break received
+
+// Modem status bits (GetModemStatus).
+constexpr std::uint32_t MS_CTS_ON = 0x0010;
+constexpr std::uint32_t MS_DSR_ON = 0x0020;
+constexpr std::uint32_t MS_RING_ON = 0x0040;
+constexpr std::uint32_t MS_RLSD_ON = 0x0080;
+
+// Output line functions (EscapeFunction).
+enum SerialEscape : int { SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6 };
+
+class SerialPort {
+public:
+    // Opens a port exclusively (O_NOCTTY|O_NONBLOCK, TIOCEXCL, and an advisory flock that
+    // holds even against root) and puts it in raw mode; the original termios is restored
+    // on close. `name` is "COM" + n, resolved through the port map (PortNames.h), or a
+    // device path. On failure returns null, with the outcome in *result and the system's
+    // reason, for example "/dev/ttyUSB0: Permission denied", in *reason.
+    static std::unique_ptr<SerialPort> Open(const std::string& name, SerialResult* result,
+                                            std::string* reason);
+    // Stops the driver's I/O, restores the original settings and closes the device.
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // The device path that was opened.
+    const std::string& Path() const;
+
+    // Read-modify-write of the line settings. SetState refuses (false, InvalidArgument)
+    // a zero rate, a character size outside 5..8, 1.5 stop bits with more than 5 data
+    // bits, and values out of range; the port keeps its previous settings then.
+    bool GetState(SerialState& state);
+    bool SetState(const SerialState& state);
+
+    bool GetTimeouts(SerialTimeouts& timeouts);
+    bool SetTimeouts(const SerialTimeouts& timeouts);
+
+    // Queue sizes (the role of SetupComm): the input queue holds `inQueue` bytes; when it
+    // overflows the excess is dropped and CE_RXOVER is set. Zero sizes are refused.
+    bool SetupQueues(std::uint32_t inQueue, std::uint32_t outQueue);
+
+    // Abandons pending transfers and empties both directions: the kernel's queues and the
+    // driver's input queue. A Read or Write in progress ends with Aborted. A hold by the
+    // peer's XOFF is released too: what it held back has just been discarded.
+    void Purge();
+
+    // Reads up to `size` bytes under the timeouts (see SerialTimeouts). Returns Ok with
+    // *received bytes (possibly 0 when the total timeout ran out with nothing, or when
+    // WakeRead() cut it short); Aborted when Purge() ended it; IoError (LastErrno()) when
+    // the device failed. XON/XOFF bytes consumed by the output flow control never appear.
+    // One reader at a time.
+    SerialResult Read(char* buffer, std::size_t size, std::size_t* received);
+    // Makes a Read in progress return at once with what it has (the role of signalling
+    // the read event from another thread). Without a Read in progress the next Read
+    // returns at once. Safe from any thread.
+    void WakeRead();
+
+    // Hands bytes to the driver, waiting at most `maxWait` in all: while output is held
+    // (XOFF, or CTS/DSR flow control) nothing is handed over, and the kernel's transmit
+    // queue is kept at most 128 bytes deep (so an XOFF stops the line within those bytes
+    // even on adapters that ignore a stop request). Returns Ok when all were handed over;
+    // Timeout with *written < count when maxWait ran out (call again with the rest);
+    // Aborted when Purge() ended it; IoError (LastErrno()) on a failure. Never spins: waits
+    // block until the hold changes, the queue drains or the deadline passes.
+    SerialResult Write(const char* data, std::size_t count, std::size_t* written,
+                       std::chrono::milliseconds maxWait);
+
+    // True while the peer's XOFF holds output.
+    bool OutputHeld() const;
+
+    // Sets or clears DTR or RTS (SETDTR, CLRDTR, SETRTS, CLRRTS). False when the device has
+    // no modem lines (a pseudo-terminal): callers ignore that.
+    bool EscapeFunction(int function);
+    // The four input lines as MS_ bits. False when the device has no modem lines.
+    bool GetModemStatus(std::uint32_t* status);
+
+    // Returns and clears the pending error flags (CE_ bits) and fills the status record
+    // (the role of ClearCommError).
+    bool ClearError(std::uint32_t* errors, SerialStatus* status);
+
+    // The operating system's error of the last failed operation on this port (0 if none),
+    // and its text from strerror.
+    int LastErrno() const;
+    std::string LastErrorText() const;
+
+private:
+    SerialPort();
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
