@@ -1,0 +1,43 @@
+#include "upload/PacketText.h"
+
+#include <algorithm>
+
+namespace upload {
+
+AnsiString NormalisePacket(const AnsiString& packet)
+{
+    AnsiString text = packet;
+    std::replace(text.begin(), text.end(), '\n', '-');
+    std::replace(text.begin(), text.end(), '\r', '-');
+    std::erase(text, '.');
+    return text;
+}
+
+bool ContainsMessage(const AnsiString& text, std::string_view message)
+{
+    if (message.empty())
+        return false;
+    std::string_view considered(text);
+    considered = considered.substr(0, considered.find('\0'));
+    return considered.find(message) != std::string_view::npos;
+}
+
+const std::array<UnitMessage, 6> UnitMessages = {{
+    {"Please start up", 0, "Connection established", 1},
+    {"programming complete", 3, "Programming Complete.  Checking CRC...", 4},
+    {"programming failed", 3, "Programming Failed!!!  Waiting for Connection...", 0},
+    {"Download failed", 3, "Download Failed!!!  Waiting for Connection...", 0},
+    {"CRC is BAD", 4, "CRC Bad!!!  Waiting for Connection...", 0},
+    {"CRC is OK", 4, "CRC OK!!!  Waiting for Connection...", 0},
+}};
+
+const UnitMessage* FindMessage(const AnsiString& text, std::uint8_t state)
+{
+    for (const UnitMessage& message : UnitMessages) {
+        if (message.lookedForIn == state && ContainsMessage(text, message.text))
+            return &message;
+    }
+    return nullptr;
+}
+
+} // namespace upload
