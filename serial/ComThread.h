@@ -74,11 +74,25 @@ protected:
     bool ReadOnce();
     // Runs one of the Do... calls on the window's thread; an exception that a handler lets
     // escape is shown there with Application->ShowException and reception goes on.
-    void Deliver(void (TComport::*call)());
+    void Deliver(const std::function<void()>& call);
     // On the window's thread: reports ReadErrorText unless the terminate request is set.
     void DoReadError();
     // Execute's stop condition: terminate request or a recorded read failure.
     bool Stopping() const { return Terminated() || !ReadErrorText.empty(); }
+
+    // Keeps Running true while Execute runs and lowers it on every way out, so that
+    // ComClose and the component's destructor always complete.
+    class RunningScope
+    {
+    public:
+        explicit RunningScope(std::atomic<bool>& flag) : flag_(flag) { flag_ = true; }
+        ~RunningScope() { flag_ = false; }
+        RunningScope(const RunningScope&) = delete;
+        RunningScope& operator=(const RunningScope&) = delete;
+
+    private:
+        std::atomic<bool>& flag_;
+    };
 
     TObject* EventSender;
     SerialPort* PortHandle;
@@ -169,7 +183,7 @@ protected:
 
     // The reader's report of a failed read, as handed to the reader: records it in
     // ErrorText, then calls the given copy of the owner's OnReadError.
-    TReadErrorEvent ReadErrorReporter() const;
+    TReadErrorEvent ReadErrorReporter();
 
     std::unique_ptr<SerialPort> PortHandle;
     std::uint32_t FPacketSize = 80;
