@@ -26,12 +26,14 @@ class TOpenDialog;
 class TQuickLogFile;
 class TIniFile;
 class TPageFocus;
+class TAnchors;
 namespace Ui {
 class TForm1;
 }
 
 // Where the unit stands in its upload cycle.
-enum DialogueStateValue : std::uint8_t {
+enum DialogueStateValue : std::uint8_t
+{
     WaitingForUnit = 0,
     Connected = 1,
     Uploading = 2,
@@ -39,7 +41,8 @@ enum DialogueStateValue : std::uint8_t {
     AwaitingCrcResult = 4,
 };
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget
+{
 public:
     // Builds the window from its form description and runs FormCreate.
     explicit TForm1(QWidget* parent = nullptr);
@@ -96,6 +99,16 @@ public:
     // pane never holds more than 10000 characters.
     void AppendToTerminal(const AnsiString& text);
 
+    // The status bar's one text (replaced, never appended to).
+    void SetStatus(const AnsiString& text);
+    AnsiString StatusText() const;
+
+    // The tab pages' focus rules (see platform/PageFocus.h): makes a page active, moving the
+    // focus into it when the focused control lies on the page being left; disables a
+    // control so that, when it held the focus, no control holds it afterwards.
+    void SetActivePage(QWidget* page);
+    void DisableControl(QWidget* control);
+
     // Read access for tests and the shell.
     std::uint8_t DialogueState() const { return FDialogueState; }
     bool ConnectRequested() const { return FConnectRequested; }
@@ -113,8 +126,9 @@ private:
     void LoadConfiguration();
     void OpenPortAtStartup();
     void ShowPortError();
-    void SetStatus(const AnsiString& text);
-    AnsiString StatusText() const;
+    void LogSystemError();
+    void LayoutControls();
+    void BindEvents();
 
     // The dialogue and the transfer (upload/).
     void FlushQueues();
@@ -125,6 +139,8 @@ private:
 
     std::unique_ptr<Ui::TForm1> ui;
     std::unique_ptr<TPageFocus> pageFocus;
+    TAnchors* commAnchors = nullptr;
+    TAnchors* uploadAnchors = nullptr;
 
     // Private state, in the order the window declares it.
     std::unique_ptr<TIniFile> FIniFile;

@@ -1,0 +1,93 @@
+// The window's handling of the serial port: opening at start-up, re-opening when the port
+// or the line speed changes, and the XON/XOFF box.
+#include "app/IntConversion.h"
+#include "app/Uploader.h"
+#include "components/QuickLogFile.h"
+#include "platform/ProfileFile.h"
+#include "serial/MyCom.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <string>
+
+namespace {
+
+AnsiString BoxText(const QComboBox* box)
+{
+    return box->currentText().toLocal8Bit().toStdString();
+}
+
+// The entry the port box's text selects: a text typed by the operator selects the entry it
+// equals (with case), and no entry (-1) otherwise.
+int SelectedIndex(const QComboBox* box)
+{
+    return box->findText(box->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+} // namespace
+
+void TForm1::OpenPortAtStartup()
+{
+    try {
+        MyCom1->SetPort(std::uint32_t(cbComPort->currentIndex() + 1));
+        // The port runs at the speed the line-speed box shows.
+        MyCom1->SetBaud(std::uint32_t(BaudFromText(BoxText(cbBaudRate))));
+        MyCom1->ComInit();
+        MyCom1->SetXonXoff(true);
+        LogFile->Log("status : com port open successful");
+    } catch (const Exception&) {
+        LogFile->Log("com port open failed");
+    }
+    LogSystemError();
+}
+
+void TForm1::ShowPortError()
+{
+    if (!MyCom1->Initialized)
+        SetStatus(MyCom1->ErrorText);
+}
+
+void TForm1::LogSystemError()
+{
+    // The operator's status text stays short; the log keeps the system's reason.
+    if (!MyCom1->Initialized && !MyCom1->SystemErrorText.empty())
+        LogFile->Log("status : " + MyCom1->SystemErrorText);
+}
+
+void TForm1::cbComPortChange(TObject*)
+{
+    FIniFile->WriteString("SystemSection", "Port", BoxText(cbComPort));
+    MyCom1->ComClose();
+    const std::uint32_t port = std::uint32_t(SelectedIndex(cbComPort) + 1);
+    MyCom1->SetPort(port);
+    MyCom1->ComInit();
+    MyCom1->SetXonXoff(ckbXonXoff->isChecked());
+    if (!MyCom1->Initialized)
+        SetStatus(MyCom1->ErrorText);
+    else
+        SetStatus("Port " + std::to_string(port) + " Selected");
+    LogFile->Log("port : " + std::to_string(port));
+    LogSystemError();
+}
+
+void TForm1::cbBaudRateChange(TObject*)
+{
+    const AnsiString text = BoxText(cbBaudRate);
+    FIniFile->WriteString("SystemSection", "Baud", text);
+    const std::int32_t baud = BaudFromText(text);
+    MyCom1->ComClose();
+    MyCom1->SetBaud(std::uint32_t(baud));
+    MyCom1->ComInit();
+    MyCom1->SetXonXoff(ckbXonXoff->isChecked());
+    if (!MyCom1->Initialized)
+        SetStatus(MyCom1->ErrorText);
+    else
+        SetStatus("Baud : " + std::to_string(baud));
+    LogFile->Log("BaudRate : " + text);
+    LogSystemError();
+}
+
+void TForm1::ckbXonXoffClick(TObject*)
+{
+    MyCom1->SetXonXoff(ckbXonXoff->isChecked());
+}
