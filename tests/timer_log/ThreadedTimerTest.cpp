@@ -237,6 +237,29 @@ TEST_F(ThreadedTimerTest, SwitchOffInsideTheTickThenOnWaitsAFullInterval)
     }
 }
 
+// A tick the worker requested before the timer was switched off still runs once; the worker
+// then stays paused and, switched on again, starts a fresh wait.
+TEST_F(ThreadedTimerTest, TickRequestedBeforeSwitchOffRunsOnceThenWaitsAFreshInterval)
+{
+    TickLog ticks;
+    TThreadedTimer timer(nullptr);
+    timer.SetInterval(400);
+    timer.OnTimer = ticks.Handler();
+    // The first wait may still be one of the default length; from the first tick on the
+    // waits are 400 ms.
+    ASSERT_TRUE(ticks.WaitFor(1));
+    QThread::msleep(900); // the window's thread is busy: the next request waits for it
+    timer.SetEnabled(false);
+    ASSERT_TRUE(ticks.WaitFor(2));
+    testapp::ProcessFor(1000ms);
+    EXPECT_EQ(ticks.Count(), 2);
+
+    const Clock::time_point on = Clock::now();
+    timer.SetEnabled(true);
+    ASSERT_TRUE(ticks.WaitFor(3));
+    EXPECT_GE(Since(on, ticks.starts[2]), 400ms);
+}
+
 // Setting a property to the value it has changes nothing: a stopped timer stays stopped, a
 // running one keeps the end of its wait.
 TEST_F(ThreadedTimerTest, EqualValuesChangeNothing)
@@ -276,9 +299,9 @@ TEST_F(ThreadedTimerTest, DestructionRunsNoFurtherTickAndDoesNotBlock)
     struct Case
     {
         const char* name;
-        unsigned short interval;
+        unsigned short interval; // from the first tick on
         bool enabled;
-        Ms before; // main thread busy, not processing messages
+        Ms before; // then the window's thread is busy, not processing messages
     };
     const Case cases[] = {
         {"tick requested and pending", 50, true, 400ms},
@@ -289,15 +312,20 @@ TEST_F(ThreadedTimerTest, DestructionRunsNoFurtherTickAndDoesNotBlock)
         SCOPED_TRACE(c.name);
         int calls = 0;
         auto timer = std::make_unique<TThreadedTimer>(nullptr);
-        timer->SetInterval(c.interval);
-        timer->SetEnabled(c.enabled);
-        timer->OnTimer = [&](TObject*) { ++calls; };
+        timer->SetInterval(50);
+        timer->OnTimer = [&](TObject*) {
+            if (++calls == 1) {
+                timer->SetInterval(c.interval);
+                timer->SetEnabled(c.enabled);
+            }
+        };
+        ASSERT_TRUE(testapp::ProcessUntil([&] { return calls > 0; }, 10s));
         QThread::msleep(static_cast<unsigned long>(c.before.count()));
         const Clock::time_point begin = Clock::now();
         timer.reset();
         EXPECT_LT(Since(begin, Clock::now()), 5000ms);
         testapp::ProcessFor(300ms);
-        EXPECT_EQ(calls, 0);
+        EXPECT_EQ(calls, 1);
     }
 }
 
