@@ -43,6 +43,7 @@ public:
     void setColor2(const QColor& value);
     // Milliseconds between two counting steps; 0 means no counting: changes show at once.
     // Setting 0 while counting makes Value jump to Target, with no event.
+    // Delays beyond 2147483647 ms count as 2147483647 ms.
     unsigned Delay() const { return FDelay; }
     void setDelay(unsigned value);
     // Number of digit positions, 0 to 11 (larger requests give 11). The control is always
