@@ -31,6 +31,25 @@ void HandleWindowMessages()
         QCoreApplication::processEvents();
 }
 
+struct Leftover
+{
+    std::unique_ptr<TComport> reader;
+    std::unique_ptr<SerialPort> port;
+};
+
+// Ends a reader (then closes its port) that a component destroyed from inside its own
+// handler left behind, once the handler has returned and the reader has left its loop.
+void FinishClose(const std::shared_ptr<Leftover>& leftover)
+{
+    if (leftover->reader->InSynchronize() || leftover->reader->Running) {
+        QTimer::singleShot(10ms, QCoreApplication::instance(),
+                           [leftover] { FinishClose(leftover); });
+        return;
+    }
+    leftover->reader.reset();
+    leftover->port.reset();
+}
+
 } // namespace
 
 // --- TComport -------------------------------------------------------------------------
@@ -145,23 +164,8 @@ TComThread::~TComThread()
 
 void TComThread::CloseLater(std::unique_ptr<TComport> reader, std::unique_ptr<SerialPort> port)
 {
-    struct Leftover
-    {
-        std::unique_ptr<TComport> reader;
-        std::unique_ptr<SerialPort> port;
-    };
     auto leftover = std::make_shared<Leftover>(Leftover{std::move(reader), std::move(port)});
-    auto finish = std::make_shared<std::function<void()>>();
-    *finish = [leftover, finish] {
-        if (leftover->reader->InSynchronize() || leftover->reader->Running) {
-            QTimer::singleShot(10ms, QCoreApplication::instance(), [finish] { (*finish)(); });
-            return;
-        }
-        leftover->reader.reset();
-        leftover->port.reset();
-        *finish = nullptr; // breaks the self-reference
-    };
-    QTimer::singleShot(0ms, QCoreApplication::instance(), [finish] { (*finish)(); });
+    QTimer::singleShot(0ms, QCoreApplication::instance(), [leftover] { FinishClose(leftover); });
 }
 
 void TComThread::SetBufSize(std::uint32_t value)
