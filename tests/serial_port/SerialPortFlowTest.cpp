@@ -1,0 +1,136 @@
+// XON/XOFF output flow control handled by the serial driver, against a real pseudo-terminal
+// whose master plays the unit.
+#include "SerialPortTestSupport.h"
+
+#include <atomic>
+#include <future>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace serialtest;
+
+const std::string kXoff("\x13");
+const std::string kXon("\x11");
+
+class SerialFlowTest : public PtyFixture
+{
+protected:
+    void SetUp() override
+    {
+        PtyFixture::SetUp();
+        UsePacketTimeouts();
+        UseXonXoff(true);
+    }
+
+    void HoldByPeer()
+    {
+        ASSERT_EQ(pty.Write(kXoff), 1u);
+        ASSERT_TRUE(WaitFor([&] { return port->OutputHeld(); }, 2s));
+    }
+
+    bool StatusShowsHold()
+    {
+        std::uint32_t errors = 0;
+        SerialStatus status;
+        port->ClearError(&errors, &status);
+        return (status.Flags & fXoffHold) != 0;
+    }
+};
+
+TEST_F(SerialFlowTest, XoffHoldsOutputUntilXon)
+{
+    HoldByPeer();
+    EXPECT_TRUE(StatusShowsHold());
+
+    std::size_t written = 99;
+    EXPECT_EQ(port->Write("blocked", 7, &written, 50ms), SerialResult::Timeout);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(pty.ReadFor(100ms), "");
+
+    auto writer = std::async(std::launch::async, [&] {
+        std::size_t n = 0;
+        const SerialResult r = port->Write("released", 8, &n, 10s);
+        return r == SerialResult::Ok ? n : 0;
+    });
+    EXPECT_EQ(writer.wait_for(100ms), std::future_status::timeout);
+    EXPECT_EQ(pty.ReadFor(50ms), "");
+    ASSERT_EQ(pty.Write(kXon), 1u);
+    EXPECT_EQ(writer.get(), 8u);
+    EXPECT_EQ(pty.Read(8, 5s), "released");
+    EXPECT_FALSE(port->OutputHeld());
+    EXPECT_FALSE(StatusShowsHold());
+}
+
+TEST_F(SerialFlowTest, NothingReachesThePeerAfterItsXoffWhileTheWriterKeepsGoing)
+{
+    std::atomic<bool> stop{false};
+    std::atomic<std::size_t> sent{0};
+    auto writer = std::async(std::launch::async, [&] {
+        const std::string chunk(64, 'w');
+        while (!stop) {
+            std::size_t n = 0;
+            const SerialResult r = port->Write(chunk.data(), chunk.size(), &n, 20ms);
+            sent += n;
+            if (r != SerialResult::Ok && r != SerialResult::Timeout)
+                return r;
+        }
+        return SerialResult::Ok;
+    });
+    std::string before = pty.Read(4096, 5s);
+    ASSERT_EQ(before.size(), 4096u);
+    HoldByPeer();
+    // Bytes handed over before the hold may still be on their way through the pty.
+    pty.ReadFor(50ms);
+    EXPECT_EQ(pty.ReadFor(300ms), "");
+    ASSERT_EQ(pty.Write(kXon), 1u);
+    EXPECT_EQ(pty.Read(1024, 5s).size(), 1024u);
+    stop = true;
+    EXPECT_EQ(writer.get(), SerialResult::Ok);
+}
+
+TEST_F(SerialFlowTest, FlowBytesNeverReachReadsUnlessFlowControlIsOff)
+{
+    const std::string mixed = "a" + kXoff + "b" + kXon + "c";
+    ASSERT_EQ(pty.Write(mixed), mixed.size());
+    EXPECT_EQ(ReadString(160), "abc");
+    EXPECT_FALSE(port->OutputHeld());
+
+    UseXonXoff(false);
+    ASSERT_EQ(pty.Write(mixed), mixed.size());
+    EXPECT_EQ(ReadString(160), mixed);
+    EXPECT_FALSE(port->OutputHeld());
+    std::size_t written = 0;
+    EXPECT_EQ(port->Write("free", 4, &written, 1s), SerialResult::Ok);
+    EXPECT_EQ(pty.Read(4, 2s), "free");
+}
+
+TEST_F(SerialFlowTest, SwitchingFlowControlOffReleasesAHold)
+{
+    HoldByPeer();
+    UseXonXoff(false);
+    EXPECT_FALSE(port->OutputHeld());
+    std::size_t written = 0;
+    EXPECT_EQ(port->Write("go", 2, &written, 1s), SerialResult::Ok);
+    EXPECT_EQ(pty.Read(2, 2s), "go");
+}
+
+TEST_F(SerialFlowTest, PurgeEndsAHeldWriteAndReleasesTheHold)
+{
+    HoldByPeer();
+    auto writer = std::async(std::launch::async, [&] {
+        std::size_t n = 0;
+        return port->Write("held", 4, &n, 10s);
+    });
+    EXPECT_EQ(writer.wait_for(100ms), std::future_status::timeout);
+    port->Purge();
+    ASSERT_EQ(writer.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(writer.get(), SerialResult::Aborted);
+    EXPECT_FALSE(port->OutputHeld());
+    EXPECT_FALSE(StatusShowsHold());
+    std::size_t written = 0;
+    EXPECT_EQ(port->Write("after", 5, &written, 1s), SerialResult::Ok);
+    EXPECT_EQ(pty.Read(5, 2s), "after");
+}
+
+} // namespace
