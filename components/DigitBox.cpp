@@ -151,7 +151,7 @@ void TDigitBox::DoPaint()
             rest /= 10;
         }
     }
-    // Asking for a paint event from inside one would repaint for ever.
+    // Inside a paint event the canvas is about to be shown anyway; no second paint needed.
     if (!FInPaintEvent)
         update();
 }

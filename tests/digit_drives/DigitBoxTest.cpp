@@ -3,6 +3,7 @@
 #include "tests/digit_drives/DigitRaster.h"
 #include "tests/support/TestApp.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QTimer>
 #include <algorithm>
@@ -254,6 +255,42 @@ TEST_F(DigitBoxTest, EveryResizeFallsBackToTheFixedSize)
     control->setDigits(6);
     testapp::ProcessFor(30ms);
     EXPECT_EQ(control->size(), QSize(80, 25));
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject
+{
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+    int paints = 0;
+};
+
+// A shown control paints when something changed and then rests: a paint event does not ask
+// for another one.
+TEST_F(DigitBoxTest, ShownControlPaintsOnlyWhenSomethingChanged)
+{
+    QWidget form;
+    auto* control = new TDigitBox(&form);
+    control->setDelay(0);
+    PaintCounter counter;
+    control->installEventFilter(&counter);
+    form.show();
+    testapp::ProcessFor(300ms);
+    const int afterShow = counter.paints;
+    EXPECT_GE(afterShow, 1);
+    EXPECT_LE(afterShow, 5);
+
+    control->setColor2(kBlue);
+    control->setValue(42);
+    testapp::ProcessFor(300ms);
+    EXPECT_GE(counter.paints, afterShow + 1);
+    EXPECT_LE(counter.paints, afterShow + 5);
+    EXPECT_EQ(Render(*control), digitraster::Expected("042", kRed, kBlue));
 }
 
 // Unlit segments are drawn in the background colour, so drawing a figure over another
