@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
