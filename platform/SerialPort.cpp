@@ -326,19 +326,6 @@ struct SerialPort::Impl
             std::chrono::duration<double>(std::min(seconds, 3600.0)));
     }
 
-    void MarkFailed(int e)
-    {
-        {
-            std::lock_guard lock(m);
-            if (!failed) {
-                failed = true;
-                failErrno = e;
-            }
-        }
-        readCv.notify_all();
-        Signal(writeWake);
-    }
-
     // Under m: handles the peer's flow control bytes and queues the rest.
     void Receive(char* bytes, std::size_t count, Clock::time_point time)
     {
@@ -411,6 +398,34 @@ struct SerialPort::Impl
         return Clock::time_point::max();
     }
 
+    // Under m: takes in whatever the device has now, without waiting. Both the I/O thread
+    // and Write call it (Write just before it hands bytes over, so an XOFF that has reached
+    // the device is seen even while the I/O thread waits for a processor). Returns 0, or
+    // the errno of a failed or vanished device, which is then marked failed; the caller
+    // notifies readCv and writeWake.
+    int PumpInput(char* buf, std::size_t size, bool* received)
+    {
+        if (failed)
+            return failErrno;
+        for (;;) {
+            const ssize_t n = ::read(fd, buf, size);
+            if (n > 0) {
+                Receive(buf, static_cast<std::size_t>(n), Clock::now());
+                *received = true;
+                if (static_cast<std::size_t>(n) < size)
+                    return 0;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return 0;
+            failed = true;
+            failErrno = n == 0 ? EIO : errno; // 0: the line hung up
+            return failErrno;
+        }
+    }
+
     void IoLoop()
     {
         std::vector<char> buf(4096);
@@ -430,36 +445,23 @@ struct SerialPort::Impl
                 Drain(ioWake);
             if (!reading || fds[1].revents == 0)
                 continue;
-            int failure = 0;
-            if (fds[1].revents & POLLIN) {
-                for (;;) {
-                    const ssize_t n = ::read(fd, buf.data(), buf.size());
-                    if (n > 0) {
-                        const auto now = Clock::now();
-                        {
-                            std::lock_guard lock(m);
-                            Receive(buf.data(), static_cast<std::size_t>(n), now);
-                        }
-                        readCv.notify_all();
-                        if (static_cast<std::size_t>(n) < buf.size())
-                            break;
-                        continue;
-                    }
-                    if (n < 0 && errno == EINTR)
-                        continue;
-                    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-                        break;
-                    failure = n == 0 ? EIO : errno; // 0: the line hung up
-                    break;
+            bool received = false;
+            int failure;
+            {
+                std::lock_guard lock(m);
+                failure = PumpInput(buf.data(), buf.size(), &received);
+                if (!failure && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                    failed = true;
+                    failure = failErrno = EIO;
                 }
             }
-            if (!failure && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)))
-                failure = EIO;
+            if (received || failure)
+                readCv.notify_all();
             if (failure) {
                 // The device is gone: stop watching it (it would report the hang-up for
                 // ever) and wait only for the stop request.
                 reading = false;
-                MarkFailed(failure);
+                Signal(writeWake);
             }
         }
     }
@@ -870,13 +872,21 @@ SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t*
     SerialResult result = SerialResult::Ok;
     Clock::duration backoff = std::chrono::milliseconds(1);
     int lastOutq = -1;
+    char pump[1024];
     while (done < count) {
         Drain(p.writeWake); // a signal after this point makes the waits below return
         bool held;
         bool dsrFlow;
         Clock::duration charTime;
         {
-            std::lock_guard lock(p.m);
+            std::unique_lock lock(p.m);
+            bool received = false;
+            p.PumpInput(pump, sizeof pump, &received);
+            if (received) {
+                lock.unlock();
+                p.readCv.notify_all();
+                lock.lock();
+            }
             if (p.failed) {
                 result = p.Fail(p.failErrno);
                 break;
