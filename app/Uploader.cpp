@@ -74,8 +74,16 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     Label2->setFont(formstyle::LabelFont());
     setWindowIcon(formstyle::WindowIcon());
     XoffLabel->setBackgroundRole(QPalette::Button);
-    // The indicator shares its row with the progress bar: keep it in front of the bar.
+    // The indicator shares its row with the progress bar: keep it in front of the bar. Its
+    // designed width is that of the caption in the original face; widen it to the left (it
+    // keeps its distance from the right edge) when this face needs more.
     XoffLabel->raise();
+    if (const int needed = XoffLabel->fontMetrics().horizontalAdvance(XoffLabel->text()) + 1;
+        needed > XoffLabel->width()) {
+        const QRect designed = XoffLabel->geometry();
+        XoffLabel->setGeometry(designed.right() + 1 - needed, designed.y(), needed,
+                               designed.height());
+    }
     // The boxes take the operator's text as typed: no completion, no new list entries.
     for (QComboBox* box : {cbComPort, cbBaudRate}) {
         box->setCompleter(nullptr);
@@ -97,7 +105,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     commAnchors->Add(bDisplayHelp, akLeft | akTop);
     commAnchors->Add(ConnectButton, akLeft | akTop);
     uploadAnchors = new TAnchors(UploadSheet, DesignPage);
-    uploadAnchors->Add(XoffLabel, akTop | akRight);
+    // The indicator sits in the progress bar's row. The page's height never changes with the
+    // window's, but this style's page is a little lower than the designed one: anchoring to
+    // the bottom keeps the indicator in that row and inside the page.
+    uploadAnchors->Add(XoffLabel, akBottom | akRight);
     uploadAnchors->Add(ckbSingleStep, akLeft | akTop);
     uploadAnchors->Add(Panel2, akTop);
     // Aligned to the page's bottom edge: stretches with the page's width.

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QTabWidget>
 
-TPageFocus::TPageFocus(QTabWidget* pages) : QObject(pages), pages_(pages)
+TPageFocus::TPageFocus(QTabWidget* pages) : pages_(pages)
 {
     current_ = pages_->currentWidget();
     connect(qApp, &QApplication::focusChanged, this, &TPageFocus::OnFocusChanged);

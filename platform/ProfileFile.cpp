@@ -196,24 +196,24 @@ AnsiString ReplaceValue(std::string_view text, std::string_view section, std::st
     }
 
     // Replace the key's line, keeping the line's own line end.
-    std::size_t lastKeyLine = range->first - 1; // the header when the section has no keys
+    std::size_t lastLine = range->first - 1; // the header when the section has no lines
     for (std::size_t i = range->first; i < range->second; ++i) {
+        if (!Trim(Content(text, lines[i])).empty())
+            lastLine = i;
         const auto kv = KeyLine(Content(text, lines[i]));
-        if (!kv)
-            continue;
-        if (SameName(kv->first, key)) {
+        if (kv && SameName(kv->first, key)) {
             AnsiString out(text.substr(0, lines[i].begin));
             out.append(entry);
             out.append(text.substr(lines[i].contentEnd));
             return out;
         }
-        lastKeyLine = i;
     }
 
-    // Add the key after the section's last key line (or its header).
-    const Line& after = lines[lastKeyLine];
+    // Add the key after the section's last line that is not blank (or its header), so
+    // blank lines that separate it from the next section stay where they are.
+    const Line& after = lines[lastLine];
     AnsiString out(text.substr(0, after.end));
-    if (after.end == after.contentEnd) // the file's last line has no line end
+    if (text[after.end - 1] != '\n') // the file's last line has no line end
         out.append(eol);
     out.append(entry).append(eol);
     out.append(text.substr(after.end));

@@ -38,7 +38,7 @@ std::vector<std::pair<AnsiString, AnsiString>> ReadSection(std::string_view text
                                                            std::string_view section);
 
 // The file text with `key` in `section` set to `value`: the key's line is replaced when it
-// exists, else the key is added after the last key line of the section, else the section is
+// exists, else the key is added after the last non-blank line of the section, else the section is
 // added at the end. New lines use the line end the text already uses (CR LF or LF; LF for an
 // empty text). The caller checks that section, key and value hold no line break.
 AnsiString ReplaceValue(std::string_view text, std::string_view section, std::string_view key,
