@@ -255,6 +255,9 @@ bool ValidState(const SerialState& s)
         return false;
     if (s.StopBits == 2 && s.ByteSize == 5)
         return false;
+    // One character cannot both stop and restart the flow.
+    if ((s.fOutX || s.fInX) && s.XonChar == s.XoffChar)
+        return false;
     return s.fDtrControl <= 2 && s.fRtsControl <= 3;
 }
 

@@ -12,7 +12,8 @@
 
 // The closed set of outcomes. The operating system's detail (errno and its text) is kept
 // per port, beside it: see LastErrno() and LastErrorText().
-enum class SerialResult {
+enum class SerialResult
+{
     Ok,
     NotFound,        // no such device, or a port name that maps to none
     Busy,            // another program holds the port
@@ -25,7 +26,28 @@ enum class SerialResult {
 
 // Line settings (the role of the DCB record). Fields the device cannot express are kept and
 // emulated where possible; see SetState().
-struct SerialState {
+//
+// How each field reaches a Linux tty:
+// - BaudRate: any rate through termios2 (BOTHER) when it has no B constant.
+// - ByteSize, Parity, StopBits: CS5..CS8, PARENB/PARODD/CMSPAR, CSTOPB (which gives 1.5 stop
+//   bits with 5 data bits on UARTs). Input parity is not checked (INPCK off): errors are
+//   counted by the UART and reported by ClearError where the device counts them.
+//   A pseudo-terminal always keeps 8 data bits without parity; the record keeps what was
+//   asked, so a read-modify-write still round-trips.
+// - fDtrControl: 0 lowers DTR, 1 raises it; 2 (DTR input handshake) has no termios
+//   equivalent and keeps DTR raised.
+// - fRtsControl: 0 lowers RTS, 1 raises it, 2 is CRTSCTS, 3 raises RTS for each Write and
+//   lowers it once the transmitter is empty (best effort, a few ms late at worst).
+// - fOutxCtsFlow: CRTSCTS too (the kernel couples CTS output flow and RTS input flow).
+// - fOutxDsrFlow: no termios equivalent; Write samples DSR every 10 ms and hands nothing
+//   over while it is low.
+// - fOutX: done by the driver itself, not the line discipline (IXON stays off), so the hold
+//   is exact and visible; see Write().
+// - fInX, XonLim, XoffLim: the driver sends XoffChar (TCIOFF) when at most XoffLim bytes of
+//   its input queue are free, and XonChar (TCION) when at most XonLim bytes are left.
+// On a device without modem lines (a pseudo-terminal) the line levels are simply not set.
+struct SerialState
+{
     std::uint32_t BaudRate = 9600; // any rate from 1 bit/s; 0 is refused
     std::uint8_t ByteSize = 8;     // 5 to 8
     std::uint8_t Parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
@@ -47,7 +69,8 @@ struct SerialState {
 // between two bytes (0: no interval limit); ReadTotalTimeoutMultiplier * n +
 // ReadTotalTimeoutConstant ms since the read began (both 0: no total limit). The write
 // values are stored and reported only.
-struct SerialTimeouts {
+struct SerialTimeouts
+{
     std::uint32_t ReadIntervalTimeout = 0;
     std::uint32_t ReadTotalTimeoutMultiplier = 0;
     std::uint32_t ReadTotalTimeoutConstant = 0;
@@ -56,8 +79,9 @@ struct SerialTimeouts {
 };
 
 // Status record (the role of COMSTAT): hold reasons, then the queue fill levels.
-struct SerialStatus {
-    std::uint32_t Flags = 0;   // the bits below
+struct SerialStatus
+{
+    std::uint32_t Flags = 0;    // the bits below
     std::uint32_t cbInQue = 0;  // bytes in the driver's input queue
     std::uint32_t cbOutQue = 0; // bytes handed over but not yet sent (as far as known)
 };
@@ -83,15 +107,33 @@ constexpr std::uint32_t MS_RING_ON = 0x0040;
 constexpr std::uint32_t MS_RLSD_ON = 0x0080;
 
 // Output line functions (EscapeFunction).
-enum SerialEscape : int { SETRTS = 3, CLRRTS = 4, SETDTR = 5, CLRDTR = 6 };
+enum SerialEscape : int
+{
+    SETRTS = 3,
+    CLRRTS = 4,
+    SETDTR = 5,
+    CLRDTR = 6
+};
 
-class SerialPort {
+class SerialPort
+{
 public:
     // Opens a port exclusively (O_NOCTTY|O_NONBLOCK, TIOCEXCL, and an advisory flock that
     // holds even against root) and puts it in raw mode; the original termios is restored
     // on close. `name` is "COM" + n, resolved through the port map (PortNames.h), or a
     // device path. On failure returns null, with the outcome in *result and the system's
     // reason, for example "/dev/ttyUSB0: Permission denied", in *reason.
+    // Outcomes: NotFound for "COM0" and names that are not "COM" + a number ("COM0: No such
+    // port"), a missing device ("/dev/ttyS4: No such file or directory") and a file that is
+    // not a terminal ("/tmp/x: Not a serial device"); AccessDenied for EACCES/EPERM; Busy
+    // when another opener holds the port ("/dev/ttyS0: Device or resource busy"); IoError
+    // otherwise. The port starts with the character format and speed the device had (9600
+    // bit/s if it had none), DTR and RTS raised, no flow control, input queue 4096 bytes and
+    // no read timeouts.
+    //
+    // Threads: one Read and one Write may run at the same time on different threads, and
+    // every other call may come from any thread meanwhile. The port must not be destroyed
+    // while a call is in progress (stop the reader first: WakeRead() ends its Read).
     static std::unique_ptr<SerialPort> Open(const std::string& name, SerialResult* result,
                                             std::string* reason);
     // Stops the driver's I/O, restores the original settings and closes the device.
@@ -104,7 +146,10 @@ public:
 
     // Read-modify-write of the line settings. SetState refuses (false, InvalidArgument)
     // a zero rate, a character size outside 5..8, 1.5 stop bits with more than 5 data
-    // bits, and values out of range; the port keeps its previous settings then.
+    // bits, 2 stop bits with 5 data bits (a UART sends 1.5), the same XonChar and XoffChar
+    // while fOutX or fInX is on, and values out of range; the port keeps its previous
+    // settings then. GetState returns the record as last set (see SerialState).
+    // Switching fOutX off releases a hold.
     bool GetState(SerialState& state);
     bool SetState(const SerialState& state);
 
@@ -124,7 +169,9 @@ public:
     // *received bytes (possibly 0 when the total timeout ran out with nothing, or when
     // WakeRead() cut it short); Aborted when Purge() ended it; IoError (LastErrno()) when
     // the device failed. XON/XOFF bytes consumed by the output flow control never appear.
-    // One reader at a time.
+    // One reader at a time. The pauses are judged by the arrival time of each byte at the
+    // driver, so bytes that came in two pieces before the Read began still arrive as two
+    // packets. Bytes that came before a failure are delivered first; the failure follows.
     SerialResult Read(char* buffer, std::size_t size, std::size_t* received);
     // Makes a Read in progress return at once with what it has (the role of signalling
     // the read event from another thread). Without a Read in progress the next Read
@@ -137,7 +184,11 @@ public:
     // even on adapters that ignore a stop request). Returns Ok when all were handed over;
     // Timeout with *written < count when maxWait ran out (call again with the rest);
     // Aborted when Purge() ended it; IoError (LastErrno()) on a failure. Never spins: waits
-    // block until the hold changes, the queue drains or the deadline passes.
+    // block until the hold changes, the queue drains or the deadline passes. Pending input is
+    // taken in before each hand-over, so a peer's XOFF stops the writer even while the
+    // driver's I/O thread waits for a processor. A pseudo-terminal shows no transmit queue
+    // and holds about 20 KiB itself: there, bytes are handed over in large pieces and the
+    // kernel's own stop (TCOOFF) keeps them back after an XOFF.
     SerialResult Write(const char* data, std::size_t count, std::size_t* written,
                        std::chrono::milliseconds maxWait);
 
@@ -145,13 +196,17 @@ public:
     bool OutputHeld() const;
 
     // Sets or clears DTR or RTS (SETDTR, CLRDTR, SETRTS, CLRRTS). False when the device has
-    // no modem lines (a pseudo-terminal): callers ignore that.
+    // no modem lines (a pseudo-terminal; LastErrno() ENOTTY): callers ignore that.
     bool EscapeFunction(int function);
     // The four input lines as MS_ bits. False when the device has no modem lines.
     bool GetModemStatus(std::uint32_t* status);
 
     // Returns and clears the pending error flags (CE_ bits) and fills the status record
-    // (the role of ClearCommError).
+    // (the role of ClearCommError). CE_RXOVER comes from the driver's input queue; the
+    // hardware errors from the device's counters (TIOCGICOUNT), where it keeps them. cbOutQue
+    // is the kernel's transmit queue plus the bytes of a Write not yet handed over; fCtsHold
+    // and fDsrHold are set while that flow control is on and the line is low. Once the
+    // device has failed, the records are still filled and the result is false.
     bool ClearError(std::uint32_t* errors, SerialStatus* status);
 
     // The operating system's error of the last failed operation on this port (0 if none),

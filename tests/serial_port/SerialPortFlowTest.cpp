@@ -133,4 +133,30 @@ TEST_F(SerialFlowTest, PurgeEndsAHeldWriteAndReleasesTheHold)
     EXPECT_EQ(pty.Read(5, 2s), "after");
 }
 
+TEST_F(SerialFlowTest, AFillingInputQueueHoldsThePeerWithXoffUntilItDrains)
+{
+    ASSERT_TRUE(port->SetupQueues(100, 100));
+    SerialState s;
+    ASSERT_TRUE(port->GetState(s));
+    s.fInX = true;
+    s.XoffLim = 20; // XOFF when at most 20 bytes are free
+    s.XonLim = 10;  // XON when at most 10 bytes are left
+    ASSERT_TRUE(port->SetState(s));
+
+    ASSERT_EQ(pty.Write(std::string(85, 'd')), 85u);
+    EXPECT_EQ(pty.Read(1, 5s), kXoff);
+    std::uint32_t errors = 0;
+    SerialStatus status;
+    port->ClearError(&errors, &status);
+    EXPECT_NE(status.Flags & fXoffSent, 0u);
+    EXPECT_EQ(status.cbInQue, 85u);
+
+    EXPECT_EQ(ReadString(70).size(), 70u);
+    EXPECT_EQ(pty.ReadFor(50ms), ""); // 15 left: still above XonLim
+    EXPECT_EQ(ReadString(10).size(), 10u);
+    EXPECT_EQ(pty.Read(1, 5s), kXon);
+    port->ClearError(&errors, &status);
+    EXPECT_EQ(status.Flags & fXoffSent, 0u);
+}
+
 } // namespace
