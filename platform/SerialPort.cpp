@@ -107,8 +107,11 @@ bool WaitUntil(pollfd* fds, nfds_t count, Clock::time_point deadline)
             return true;
         if (r == 0)
             return false;
-        if (errno != EINTR)
+        if (errno != EINTR) {
+            // Cannot happen with valid descriptors; never let a caller's loop spin on it.
+            ::poll(nullptr, 0, 10);
             return false;
+        }
     }
 }
 
@@ -794,9 +797,14 @@ SerialResult SerialPort::Read(char* buffer, std::size_t size, std::size_t* recei
     const auto interval = std::chrono::milliseconds(t.ReadIntervalTimeout);
     Clock::time_point total = Clock::time_point::max();
     if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
-        const auto ms = static_cast<std::uint64_t>(t.ReadTotalTimeoutMultiplier) * size +
-                        t.ReadTotalTimeoutConstant;
-        total = start + std::chrono::milliseconds(ms);
+        // Beyond a year counts as no limit (and cannot overflow the clock).
+        constexpr std::uint64_t kYearMs = 365ull * 24 * 3600 * 1000;
+        const std::uint64_t perByte = t.ReadTotalTimeoutMultiplier;
+        const std::uint64_t ms = (perByte != 0 && size > kYearMs / perByte)
+                                     ? kYearMs + 1
+                                     : perByte * size + t.ReadTotalTimeoutConstant;
+        if (ms <= kYearMs)
+            total = start + std::chrono::milliseconds(ms);
     }
     Clock::time_point last{};
     SerialResult result = SerialResult::Ok;
@@ -885,7 +893,7 @@ SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t*
             std::unique_lock lock(p.m);
             bool received = false;
             p.PumpInput(pump, sizeof pump, &received);
-            if (received) {
+            if (received || p.failed) {
                 lock.unlock();
                 p.readCv.notify_all();
                 lock.lock();
