@@ -18,6 +18,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <system_error>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -678,7 +679,12 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, SerialResu
         port.reset();
         return fail(SerialResult::IoError, e);
     }
-    p.io = std::thread([&p] { p.IoLoop(); });
+    try {
+        p.io = std::thread([&p] { p.IoLoop(); });
+    } catch (const std::system_error& e) {
+        port.reset();
+        return fail(SerialResult::IoError, e.code().value());
+    }
     return port;
 }
 
