@@ -616,9 +616,7 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, SerialResu
     }
     p.haveOriginal = true;
 
-    struct stat st
-    {
-    };
+    struct stat st;
     if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
         const unsigned maj = major(st.st_rdev);
         p.isPty = maj >= kPtySlaveMajorFirst && maj <= kPtySlaveMajorLast;
@@ -662,14 +660,16 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, SerialResu
     }
     if (p.original.c_cflag & CSTOPB)
         s.StopBits = s.ByteSize == 5 ? 1 : 2;
+    bool applied;
     {
         std::lock_guard lock(p.m);
-        if (p.Apply(s) != SerialResult::Ok) {
-            const int e = p.lastErrno;
-            port.reset();
-            return fail(SerialResult::IoError, e);
-        }
+        applied = p.Apply(s) == SerialResult::Ok;
         p.haveCounts = Ioctl(fd, TIOCGICOUNT, &p.counts) == 0;
+    }
+    if (!applied) {
+        const int e = p.lastErrno;
+        port.reset();
+        return fail(SerialResult::IoError, e);
     }
 
     p.ioWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
