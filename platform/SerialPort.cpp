@@ -983,6 +983,15 @@ SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t*
                 result = SerialResult::Timeout;
                 break;
             }
+            if (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+                // The device is gone; the next round finds the failure (no retrying here).
+                std::lock_guard lock(p.m);
+                bool received = false;
+                if (p.PumpInput(pump, sizeof pump, &received) == 0) {
+                    p.failed = true;
+                    p.failErrno = EIO;
+                }
+            }
             continue;
         }
         result = p.Fail(errno);

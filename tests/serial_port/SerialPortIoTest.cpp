@@ -177,10 +177,18 @@ TEST_F(SerialReadTest, AVanishedDeviceEndsReadsAndWritesWithEioWithoutSpinning)
         std::string first = ReadString(160); // what came before the unplug
         return first + "|" + ReadString(160, SerialResult::IoError);
     });
+    // A write waits for room: nobody reads the master.
+    auto writer = std::async(std::launch::async, [&] {
+        std::string big(200000, 'x');
+        std::size_t n = 0;
+        return port->Write(big.data(), big.size(), &n, 30s);
+    });
     std::this_thread::sleep_for(50ms);
     pty.CloseMaster(); // the adapter is pulled
     ASSERT_EQ(reader.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(reader.get(), "last|");
+    ASSERT_EQ(writer.wait_for(5s), std::future_status::ready);
+    EXPECT_EQ(writer.get(), SerialResult::IoError);
     EXPECT_EQ(port->LastErrno(), EIO);
     std::size_t written = 1;
     EXPECT_EQ(port->Write("x", 1, &written, 1s), SerialResult::IoError);
