@@ -108,6 +108,19 @@ TEST_F(SerialFlowTest, FlowBytesNeverReachReadsUnlessFlowControlIsOff)
     EXPECT_EQ(pty.Read(4, 2s), "free");
 }
 
+TEST_F(SerialFlowTest, AnXoffIsSeenEvenWhenTheInputQueueIsFull)
+{
+    ASSERT_TRUE(port->SetupQueues(16, 16));
+    ASSERT_EQ(pty.Write(std::string(40, 'f') + kXoff), 41u);
+    ASSERT_TRUE(WaitFor([&] { return port->OutputHeld(); }, 2s));
+    std::uint32_t errors = 0;
+    SerialStatus status;
+    port->ClearError(&errors, &status);
+    EXPECT_NE(errors & CE_RXOVER, 0u);
+    EXPECT_NE(status.Flags & fXoffHold, 0u);
+    EXPECT_EQ(status.cbInQue, 16u);
+}
+
 TEST_F(SerialFlowTest, SwitchingFlowControlOffReleasesAHold)
 {
     HoldByPeer();

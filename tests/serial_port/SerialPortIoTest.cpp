@@ -136,6 +136,16 @@ TEST_F(SerialReadTest, InputQueueOverflowDropsTheExcessAndReportsItOnce)
     port->ClearError(&errors, &status);
     EXPECT_EQ(errors, 0u); // cleared by reading
     EXPECT_EQ(ReadString(160), bytes.substr(0, 16));
+
+    // A smaller queue keeps the oldest bytes and reports the rest as lost.
+    ASSERT_TRUE(port->SetupQueues(64, 64));
+    ASSERT_EQ(pty.Write(bytes), bytes.size());
+    ASSERT_TRUE(WaitFor([&] { return InQueue() == 40; }));
+    ASSERT_TRUE(port->SetupQueues(10, 10));
+    port->ClearError(&errors, &status);
+    EXPECT_EQ(errors, CE_RXOVER);
+    EXPECT_EQ(status.cbInQue, 10u);
+    EXPECT_EQ(ReadString(160), bytes.substr(0, 10));
 }
 
 TEST_F(SerialReadTest, WritesOfAnySizeArriveWhole)
