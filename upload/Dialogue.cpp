@@ -1,0 +1,162 @@
+// The main window's side of the dialogue with the unit: the wake-up byte, the unit's
+// messages moving the dialogue state, and what the operator is shown of it.
+#include "app/Help.h"
+#include "app/Uploader.h"
+#include "components/QuickLogFile.h"
+#include "components/ThdTimer.h"
+#include "serial/MyCom.h"
+#include "upload/DotCounter.h"
+#include "upload/PacketText.h"
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+int DotCounter = 0;
+
+namespace {
+
+constexpr char WakeUpByte = '\r';
+
+const AnsiString ConnectedInstructions =
+    "1)Click Select File\n1)Double-click File to\n   begin upload";
+
+AnsiString HelpText()
+{
+    return HelpForm ? HelpForm->HelpMemo->toPlainText().toLocal8Bit().toStdString() : AnsiString();
+}
+
+void SetHelpText(const AnsiString& text)
+{
+    if (!HelpForm)
+        return;
+    HelpForm->HelpMemo->clear();
+    HelpForm->HelpMemo->setPlainText(QString::fromLocal8Bit(text.data(), qsizetype(text.size())));
+}
+
+} // namespace
+
+void TForm1::ConnectButtonClick(TObject* /*Sender*/)
+{
+    FConnectRequested = true;
+    ThreadedTimer1->SetEnabled(true);
+    SetStatus("Waiting for connection to be established...");
+    LogFile->Log("status : waiting for connection...");
+}
+
+void TForm1::ThreadedTimer1Timer(TObject* /*Sender*/)
+{
+    char byte = WakeUpByte;
+    MyCom1->Write(&byte, 1);
+}
+
+void TForm1::MyCom1StatusChanged(TObject* /*Sender*/, bool /*ctsOn*/, bool /*dsrOn*/,
+                                 bool /*ringOn*/, bool /*rlsdOn*/)
+{
+}
+
+void TForm1::CommSheetEnter(TObject* /*Sender*/)
+{
+    MyCom1->Purge();
+    FConnectRequested = false;
+    FDialogueState = WaitingForUnit;
+}
+
+void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
+{
+    const AnsiString text = upload::NormalisePacket(buffer);
+    if (!FConnectRequested) {
+        if (!text.empty())
+            DisplayQueue.push_back(text);
+        FlushQueues();
+        return;
+    }
+
+    switch (FDialogueState) {
+    case WaitingForUnit:
+        if (const auto* greeting = upload::FindMessage(text, WaitingForUnit)) {
+            // A tick already on its way may still write one more wake-up byte.
+            ThreadedTimer1->SetEnabled(false);
+            bBrowse->setEnabled(true);
+            ProgressBar1->setValue(0);
+            SetActivePage(UploadSheet);
+            StatusQueue.emplace_back(greeting->statusText);
+            FDialogueState = greeting->nextState;
+        }
+        if (!text.empty())
+            DisplayQueue.push_back(text);
+        FlushQueues();
+        break;
+
+    case Connected: {
+        // Keep what the help window showed before the instructions, to give it back at the
+        // result; a second packet in this state must not save the instructions themselves.
+        const AnsiString shown = HelpText();
+        if (shown != ConnectedInstructions)
+            helpTextBeforeInstructions = shown;
+        SetHelpText(ConnectedInstructions);
+        break;
+    }
+
+    case Uploading: {
+        const int n = DotCounter;
+        DotCounter = n + 1;
+        // One dot with the 12th packet, then with every 12th.
+        if (n > 10) {
+            AppendToTerminal(".");
+            DotCounter = 0;
+        }
+        break;
+    }
+
+    case AwaitingProgramResult:
+    case AwaitingCrcResult:
+        if (const auto* result = upload::FindMessage(text, FDialogueState))
+            ShowResult(AnsiString(result->statusText), result->nextState);
+        else if (FDialogueState == AwaitingProgramResult)
+            MyCom1->Purge();
+        if (!text.empty())
+            ReceivedQueue.push_back(text);
+        FlushQueues();
+        break;
+
+    default:
+        break;
+    }
+}
+
+void TForm1::ShowResult(const AnsiString& statusText, std::uint8_t nextState)
+{
+    // With the focus on the Upload page this enters the Comm Setup page at once, which
+    // resets the dialogue; the state set below stands all the same.
+    SetActivePage(CommSheet);
+    StatusQueue.push_back(statusText);
+    if (HelpText() == ConnectedInstructions)
+        SetHelpText(helpTextBeforeInstructions);
+    FDialogueState = nextState;
+}
+
+void TForm1::FlushQueues()
+{
+    while (!ReceivedQueue.empty()) {
+        AppendToTerminal(ReceivedQueue.front());
+        LogFile->Log("received : " + ReceivedQueue.front());
+        ReceivedQueue.pop_front();
+    }
+    while (!StatusQueue.empty()) {
+        SetStatus(StatusQueue.front());
+        LogFile->Log("status : " + StatusQueue.front());
+        StatusQueue.pop_front();
+    }
+    while (!DisplayQueue.empty()) {
+        AppendToTerminal(DisplayQueue.front());
+        DisplayQueue.pop_front();
+    }
+}
+
+void TForm1::ReaderFailed(const AnsiString& errorText)
+{
+    SetStatus(errorText);
+    LogFile->Log("status : " + errorText);
+}

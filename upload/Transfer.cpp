@@ -1,0 +1,192 @@
+// The firmware file transfer: the file's lines sent one after the other, paced by the line
+// and the unit's XON/XOFF, with the window kept alive, progress shown and Cancel honoured.
+#include "app/Uploader.h"
+#include "components/QuickLogFile.h"
+#include "platform/Application.h"
+#include "platform/OpenDialog.h"
+#include "platform/ProcessPriority.h"
+#include "platform/ProfileFile.h"
+#include "serial/MyCom.h"
+#include "upload/FirmwareReader.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <limits>
+
+namespace {
+
+// Longest wait for a window message while the unit holds the line, before the port is
+// queried again: short enough that the next line follows the unit's XON closely, long
+// enough that the wait costs next to nothing.
+constexpr std::chrono::milliseconds HoldPollInterval{4};
+// How often a write that waits for the line looks whether the unit holds it.
+constexpr std::chrono::milliseconds WriteHoldWatchInterval{20};
+
+// Blocks until a window message arrives or the interval passes, handling what arrived.
+// A timer bounds the wait: the event dispatcher's own wait has no limit.
+void WaitForMessages(std::chrono::milliseconds bound)
+{
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(bound);
+    Application->processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+int ClampToInt(long long value)
+{
+    return int(std::clamp<long long>(value, 0, std::numeric_limits<int>::max()));
+}
+
+// Raises the priority for the length of a transfer and lowers it again however the
+// transfer ends. Best effort: a refusal by the system changes nothing.
+class HighPriorityScope
+{
+public:
+    HighPriorityScope() { SetPriorityClass(PriorityClass::High); }
+    ~HighPriorityScope() { SetPriorityClass(PriorityClass::Normal); }
+    HighPriorityScope(const HighPriorityScope&) = delete;
+    HighPriorityScope& operator=(const HighPriorityScope&) = delete;
+};
+
+} // namespace
+
+void TForm1::bBrowseClick(TObject* /*Sender*/)
+{
+    if (!OpenDialog1->Execute()) {
+        SetStatus("Could not open file.");
+        LogFile->Log("status : " + StatusText());
+        return;
+    }
+    DisableControl(bBrowse);
+    FIniFile->WriteString("SystemSection", "FileName", OpenDialog1->FileName);
+    TransferFile();
+}
+
+void TForm1::bCancelClick(TObject* /*Sender*/)
+{
+    // With the focus on the Cancel button this enters the Comm Setup page at once.
+    SetActivePage(CommSheet);
+    FCancelRequest = true;
+}
+
+void TForm1::bUploadClick(TObject* /*Sender*/)
+{
+    LogFile->Log("status : start upload");
+    TransferFile();
+}
+
+void TForm1::UpdateXoffIndicator(bool held)
+{
+    if (FXoffShown == held)
+        return;
+    XoffLabel->setEnabled(held);
+    // The label's background shows the colour: red while held, the button face otherwise.
+    QPalette palette = XoffLabel->palette();
+    palette.setColor(XoffLabel->backgroundRole(),
+                     held ? QColor(Qt::red)
+                          : QApplication::palette(XoffLabel).color(QPalette::Button));
+    XoffLabel->setPalette(palette);
+    FXoffShown = held;
+    XoffLabel->repaint();
+}
+
+void TForm1::TransferFile()
+{
+    const AnsiString path = OpenDialog1->FileName;
+    const auto report = [this](const AnsiString& text) {
+        SetStatus(text);
+        LogFile->Log("status : " + StatusText());
+    };
+
+    upload::FirmwareReader file;
+    const bool opened = file.Open(path);
+    report("Opening file " + path);
+    if (!opened) {
+        report("Unable to open " + path);
+        return;
+    }
+    report("Transferring file " + path);
+    ProgressBar1->setMaximum(ClampToInt(file.Length() / 4));
+    const auto showProgress = [this](long long value) {
+        // The bar keeps its maximum when the count runs ahead (LF-only files).
+        ProgressBar1->setValue(std::min(ClampToInt(value), ProgressBar1->maximum()));
+    };
+
+    const auto lineHeld = [this] {
+        const bool held = (MyCom1->GetStatus().Flags & fXoffHold) != 0;
+        // A port that is closed or whose reader stopped on a failure reports its last status
+        // for ever: no XON can arrive there, and the write will tell.
+        return held && MyCom1->Reader && MyCom1->Reader->Running;
+    };
+    // Before each line: handle the waiting messages, then wait as long as the unit holds
+    // the line, handling messages as they come (Cancel, packets, ticks) without spinning.
+    const auto waitWhileHeld = [&] {
+        for (;;) {
+            Application->ProcessMessages();
+            UpdateXoffIndicator(lineHeld());
+            if (!FXoffShown)
+                return;
+            WaitForMessages(HoldPollInterval);
+        }
+    };
+    // An XOFF that comes while a line is being written holds the write itself, which keeps
+    // the window alive meanwhile: this watch lights the indicator for that hold too.
+    QTimer holdWatch;
+    holdWatch.setInterval(WriteHoldWatchInterval);
+    connect(&holdWatch, &QTimer::timeout, this, [&] { UpdateXoffIndicator(lineHeld()); });
+
+    long long lineCount = 0;
+    long long byteCount = 0;
+    FDialogueState = Uploading;
+    transferRunning = true;
+    AnsiString failure;
+    {
+        HighPriorityScope priority;
+        try {
+            while (!file.AtEnd() && !FCancelRequest) {
+                AnsiString line = file.ReadLine();
+                line += '\n';
+                if (ckbAddLF->isChecked())
+                    line += '\r';
+                ++lineCount;
+                byteCount += (long long)line.size();
+                if (lineCount % 10 == 0)
+                    SetStatus("Number of Lines: " + std::to_string(lineCount));
+                if (ckbSingleStep->isChecked() &&
+                    Application->MessageBox("OK to Step", "Single Step", MB_OKCANCEL) == IDCANCEL)
+                    ckbSingleStep->setChecked(false);
+                showProgress(byteCount / 4);
+                waitWhileHeld();
+                holdWatch.start();
+                MyCom1->Write(line);
+                holdWatch.stop();
+                ++byteCount;
+            }
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        holdWatch.stop();
+    }
+    transferRunning = false;
+    // The hold that matters is the one before a line: none is left to wait for.
+    UpdateXoffIndicator(false);
+
+    if (!failure.empty()) {
+        // A failed write ends the transfer as Cancel does: the unit is left to report.
+        report(failure);
+        FCancelRequest = false;
+    } else if (FCancelRequest) {
+        report("Upload Canceled");
+        FCancelRequest = false;
+    } else {
+        report("Finished Uploading");
+        showProgress(ProgressBar1->maximum());
+    }
+    FDialogueState = AwaitingProgramResult;
+}
