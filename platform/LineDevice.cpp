@@ -156,6 +156,10 @@ void LineDevice::Open()
     tio.c_iflag &= ~(IXON | IXOFF | IXANY);
     if (ixon_)
         tio.c_iflag |= IXON;
+    // The flow-control characters must be set explicitly: a pty made from a zeroed termios
+    // has 0 in both, and then a received XOFF would not stop anything.
+    tio.c_cc[VSTART] = 0x11;
+    tio.c_cc[VSTOP] = 0x13;
     tio.c_cc[VMIN] = 1;
     tio.c_cc[VTIME] = 0;
     if (baud_ != 0)

@@ -17,8 +17,19 @@ void FlowControl::Arrive(std::string_view bytes, Clock::time_point now)
         drainEpoch_ = now;
         drained_ = 0;
     }
+    if (!xoffStanding_ && Held() < s_.xoffAt) {
+        // Bytes up to the high mark fit; the unit decides on XOFF right at the byte that
+        // reaches it, so the rest of a burst that arrived at once counts from that moment.
+        const std::size_t below = std::min(bytes.size(), s_.xoffAt - Held());
+        data_.append(bytes.substr(0, below));
+        bytes.remove_prefix(below);
+        maxFill_ = std::max(maxFill_, Held());
+        CheckXoff(now);
+        if (bytes.empty())
+            return;
+    }
     // Callers drain first, so the fill these bytes meet is the current one.
-    std::size_t room = s_.buffer > Held() ? s_.buffer - Held() : 0;
+    const std::size_t room = s_.buffer > Held() ? s_.buffer - Held() : 0;
     std::size_t accept = std::min(room, bytes.size());
     if (xoffStanding_) {
         takenSinceXoff_ += bytes.size();
@@ -35,6 +46,18 @@ void FlowControl::Arrive(std::string_view bytes, Clock::time_point now)
     overrun_ += bytes.size() - accept;
     data_.append(bytes.substr(0, accept));
     maxFill_ = std::max(maxFill_, Held());
+}
+
+void FlowControl::CheckXoff(Clock::time_point now)
+{
+    if (!xoffStanding_ && Held() >= s_.xoffAt && !(s_.neverXon && xoffEverSent_)) {
+        xoffStanding_ = true;
+        xoffEverSent_ = true;
+        xoffPending_ = true;
+        xoffAt_ = now;
+        takenSinceXoff_ = 0;
+        ++xoffSent_;
+    }
 }
 
 std::string FlowControl::Drain(Clock::time_point now)
@@ -62,12 +85,9 @@ std::string FlowControl::Drain(Clock::time_point now)
 
 FlowControl::Signal FlowControl::Decide(Clock::time_point now)
 {
-    if (!xoffStanding_ && Held() >= s_.xoffAt && !(s_.neverXon && xoffEverSent_)) {
-        xoffStanding_ = true;
-        xoffEverSent_ = true;
-        xoffAt_ = now;
-        takenSinceXoff_ = 0;
-        ++xoffSent_;
+    CheckXoff(now);
+    if (xoffPending_) {
+        xoffPending_ = false;
         return Signal::Xoff;
     }
     if (xoffStanding_ && Held() <= s_.xonAt && !s_.neverXon) {
@@ -79,8 +99,9 @@ FlowControl::Signal FlowControl::Decide(Clock::time_point now)
 
 bool FlowControl::Release()
 {
-    const bool was = xoffStanding_;
+    const bool was = xoffStanding_ && !xoffPending_;
     xoffStanding_ = false;
+    xoffPending_ = false;
     return was;
 }
 

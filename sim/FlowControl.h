@@ -41,8 +41,9 @@ public:
 
     explicit FlowControl(const FlowSettings& settings, Clock::time_point start);
 
-    // Bytes taken off the line at `now`. Those that find the buffer full are dropped and
-    // counted as overrun.
+    // Bytes taken off the line at `now`. The XOFF is decided at the byte that reaches the
+    // high mark (Decide() reports it). Bytes that find the buffer full are dropped and counted
+    // as overrun.
     void Arrive(std::string_view bytes, Clock::time_point now);
     // What the flash has taken from the buffer up to `now`, oldest first.
     std::string Drain(Clock::time_point now);
@@ -76,6 +77,7 @@ private:
     std::uint64_t drained_ = 0;
     bool xoffStanding_ = false;
     bool xoffEverSent_ = false;
+    bool xoffPending_ = false; // decided, not yet reported by Decide()
     Clock::time_point xoffAt_;
     std::size_t takenSinceXoff_ = 0;
     std::size_t maxFill_ = 0;
@@ -84,4 +86,5 @@ private:
     std::uint64_t afterXoff_ = 0;
 
     std::size_t Held() const { return data_.size() - head_; }
+    void CheckXoff(Clock::time_point now);
 };

@@ -111,6 +111,8 @@ int Unit::Run()
             continue;
         }
         const std::size_t want = Allowance(now);
+        if (phase_ == Phase::Download && flow_->MayTake() == 0)
+            lineIdle_ = true; // held by the unit's own XOFF: the line carries nothing
         if (want == 0) {
             Clock::time_point wake = next;
             if (byteTime_.count() > 0 && nextByteAt_ > now)
@@ -120,13 +122,21 @@ int Unit::Run()
         }
         std::size_t count = 0;
         const auto status = line_.Read(buffer.data(), std::min(want, buffer.size()), &count, next);
+        if (status != LineDevice::ReadStatus::Data)
+            lineIdle_ = true;
         if (status == LineDevice::ReadStatus::Data) {
             now = Clock::now();
             if (byteTime_.count() > 0) {
-                nextByteAt_ =
-                    std::max(nextByteAt_, now - byteTime_ * static_cast<long>(kFifo - 1)) +
-                    byteTime_ * static_cast<long>(count);
+                // After the line ran dry (or the unit held it with XOFF) the bytes that come
+                // now were not waiting on the wire: the schedule restarts, with at most the
+                // FIFO's worth at once. Otherwise the unit catches up on the bytes the line
+                // delivered while it slept.
+                if (lineIdle_)
+                    nextByteAt_ =
+                        std::max(nextByteAt_, now - byteTime_ * static_cast<long>(kFifo - 1));
+                nextByteAt_ += byteTime_ * static_cast<long>(count);
             }
+            lineIdle_ = count < want;
             Consume(now, std::string_view(buffer.data(), count));
         } else if (status == LineDevice::ReadStatus::Dropped) {
             Trace("line lost: " + line_.LastError());
@@ -149,7 +159,7 @@ std::size_t Unit::Allowance(Clock::time_point now) const
         if (nextByteAt_ > now)
             return 0;
         const auto slots = static_cast<std::size_t>((now - nextByteAt_) / byteTime_) + 1;
-        allowed = std::min(slots, kFifo);
+        allowed = lineIdle_ ? std::min(slots, kFifo) : slots;
     }
     if (phase_ == Phase::Download)
         allowed = std::min(allowed, flow_->MayTake());
@@ -498,7 +508,7 @@ void Unit::Abort(Clock::time_point now, const std::string& why)
 void Unit::Unplug(Clock::time_point now)
 {
     unplugged_ = true;
-    Trace("line pulled after " + std::to_string(totalBytes_) + " bytes");
+    Trace("line pulled after " + std::to_string(o_.unplugAfter) + " bytes");
     Abort(now, "line pulled");
     greetAt_ = Clock::time_point::max();
     line_.Drop();

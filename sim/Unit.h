@@ -90,8 +90,9 @@ private:
     Phase phase_ = Phase::Upload;
     bool finished_ = false;
     int exitCode_ = 0;
-    std::string pending_; // an incomplete line before the download
-    Clock::time_point nextByteAt_{};
+    std::string pending_;            // an incomplete line before the download
+    Clock::time_point nextByteAt_{}; // when the line delivers its next byte
+    bool lineIdle_ = true;           // the line ran dry: no bytes are waiting on the wire
     Clock::time_point greetAt_ = Clock::time_point::max();
     Clock::time_point replugAt_ = Clock::time_point::max();
     std::uint64_t totalBytes_ = 0;

@@ -75,7 +75,7 @@ TEST(SimFlowControl, PacedUnitTakesOnlyItsFifoAfterXoff)
     const auto t0 = Clock::now();
     FlowControl flow(Settings(true), t0);
     EXPECT_EQ(flow.MayTake(), SIZE_MAX);
-    flow.Arrive(std::string(80, 'a'), t0);
+    flow.Arrive(std::string(75, 'a'), t0);
     ASSERT_EQ(flow.Decide(t0), FlowControl::Signal::Xoff);
     EXPECT_EQ(flow.MayTake(), FlowControl::kAfterXoffAllowance);
     flow.Arrive(std::string(10, 'a'), t0 + 100ms);
@@ -107,6 +107,24 @@ TEST(SimFlowControl, UnpacedUnitCountsBytesAfterTheReactionTime)
     ASSERT_EQ(flow.Decide(t0 + 200ms), FlowControl::Signal::Xon);
     flow.Arrive("d", t0 + 300ms);
     EXPECT_EQ(flow.BytesAfterXoff(), 15u);
+}
+
+TEST(SimFlowControl, BurstDecidesXoffAtTheByteThatReachesTheHighMark)
+{
+    const auto t0 = Clock::now();
+    // Unpaced: the rest of the burst came with the XOFF, inside the reaction time.
+    FlowControl unpaced(Settings(false), t0);
+    unpaced.Arrive(std::string(300, 'a'), t0);
+    EXPECT_EQ(unpaced.Decide(t0), FlowControl::Signal::Xoff);
+    EXPECT_EQ(unpaced.Fill(), 300u);
+    EXPECT_EQ(unpaced.OverrunBytes(), 0u);
+    EXPECT_EQ(unpaced.BytesAfterXoff(), 0u);
+    // Paced: the 25 bytes past the mark are part of what the receiver already held.
+    FlowControl paced(Settings(true), t0);
+    paced.Arrive(std::string(100, 'a'), t0);
+    EXPECT_EQ(paced.Decide(t0), FlowControl::Signal::Xoff);
+    EXPECT_EQ(paced.MayTake(), 0u);
+    EXPECT_EQ(paced.Fill(), 100u);
 }
 
 TEST(SimFlowControl, NeverXonHoldsForeverAndSendsXoffOnce)

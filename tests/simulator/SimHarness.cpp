@@ -2,6 +2,7 @@
 
 #include "platform/Exception.h"
 
+#include <cstdlib>
 #include <iostream>
 
 using namespace std::chrono_literals;
@@ -20,7 +21,9 @@ SimOptions TestUnitOptions(const QTemporaryDir& dir)
 
 RunningUnit::RunningUnit(const SimOptions& options)
     : line_(LineDevice::CreatePty(options.link)),
-      unit_(std::make_unique<Unit>(options, *line_, options.verbose ? &std::cerr : nullptr))
+      unit_(std::make_unique<Unit>(options, *line_,
+                                   options.verbose || std::getenv("ORVIX_SIM_TRACE") ? &std::cerr
+                                                                                     : nullptr))
 {
     thread_ = std::thread([this] {
         status_ = unit_->Run();

@@ -148,7 +148,8 @@ TEST_F(SimUnit, SilenceDuringADownloadFailsIt)
     RunningUnit unit(options);
     TestClient client(options.link, true);
     ASSERT_TRUE(client.Connect());
-    ASSERT_TRUE(client.Send("S00C00006F727669782D73696D6A\n")); // starts the download
+    const std::string file = Firmware(256);
+    ASSERT_TRUE(client.Send(file.substr(0, file.find('\r')) + "\n")); // starts the download
     ASSERT_TRUE(client.ReadUntil("Download failed\r\n", 10s)) << client.Received();
     ASSERT_TRUE(unit.WaitForCycles(1, 5s));
     EXPECT_EQ(unit.unit().Cycles().at(0).result, "download-failed");
@@ -218,7 +219,8 @@ TEST_F(SimUnit, UnpacedLineClearsAClientWithKernelIxon)
     RunningUnit unit(options);
     TestClient client(options.link, /*ixon=*/true);
     ASSERT_TRUE(client.Connect());
-    ASSERT_TRUE(client.SendFile(Firmware(16 * 1024)));
+    // Far more than the pty and the reaction window could take: only the hold lets it pass.
+    ASSERT_TRUE(client.SendFile(Firmware(32 * 1024)));
     ASSERT_TRUE(client.ReadUntil("CRC is OK\r\n", 30s)) << client.Received();
     ASSERT_TRUE(unit.WaitForCycles(1, 5s));
     const CycleReport r = unit.unit().Cycles().at(0);
@@ -255,6 +257,31 @@ TEST_F(SimUnit, UnpacedLineCatchesAClientThatIgnoresXoff)
     std::printf("bytes after XOFF: %llu, overrun: %llu, result %s\n",
                 static_cast<unsigned long long>(*r.bytesAfterXoff),
                 static_cast<unsigned long long>(r.overrunBytes), r.result.c_str());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(SimUnit, NeverXonHoldsTheSenderUntilTheDownloadTimesOut)
+{
+    options.baud = 0;
+    options.neverXon = true;
+    options.programRate = 1e6;
+    options.lineTimeoutS = 0.5;
+    RunningUnit unit(options);
+    TestClient client(options.link, /*ixon=*/true);
+    ASSERT_TRUE(client.Connect());
+    const std::string file = Firmware(64 * 1024); // far more than the pty can hold
+    // The kernel holds the client's output for good after the one XOFF.
+    EXPECT_FALSE(client.Send(file, std::chrono::seconds(2)));
+    ASSERT_TRUE(client.ReadUntil("Download failed\r\n", std::chrono::seconds(10)))
+        << client.Received();
+    ASSERT_TRUE(unit.WaitForCycles(1, std::chrono::seconds(5)));
+    const CycleReport r = unit.unit().Cycles().at(0);
+    EXPECT_EQ(r.result, "download-failed");
+    EXPECT_EQ(r.xoffSent, 1u);
+    EXPECT_LT(r.bytes, file.size());
 }
 
 } // namespace
