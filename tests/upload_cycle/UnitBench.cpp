@@ -165,7 +165,8 @@ void Uploader::Click(QWidget* control)
     QTest::mouseClick(control, Qt::LeftButton);
 }
 
-void Uploader::SelectFile(const QString& path, const std::function<void()>& duringTransfer)
+void Uploader::SelectFile(const QString& path, const std::function<void()>& duringTransfer,
+                          std::chrono::milliseconds watchInterval)
 {
     TOpenDialog::SetExecuteHook([path](TOpenDialog& dialog) {
         dialog.FileName = path.toLocal8Bit().toStdString();
@@ -174,7 +175,7 @@ void Uploader::SelectFile(const QString& path, const std::function<void()>& duri
     QTimer watch;
     if (duringTransfer) {
         QObject::connect(&watch, &QTimer::timeout, duringTransfer);
-        watch.start(3ms);
+        watch.start(watchInterval);
     }
     Click(form_->bBrowse);
     watch.stop();

@@ -91,9 +91,10 @@ public:
     // focus). Returns when the click's handler has returned.
     void Click(QWidget* control);
     // Clicks Select File with the file dialog answering `path`; returns when the handler
-    // (and so the transfer) has ended. `duringTransfer`, when given, runs every few
-    // milliseconds while the handler runs (to press Cancel, to watch the indicator).
-    void SelectFile(const QString& path, const std::function<void()>& duringTransfer = {});
+    // (and so the transfer) has ended. `duringTransfer`, when given, runs every
+    // `watchInterval` while the handler runs (to press Cancel, to watch the indicator).
+    void SelectFile(const QString& path, const std::function<void()>& duringTransfer = {},
+                    std::chrono::milliseconds watchInterval = 3ms);
     // Waits until the status bar shows `text`.
     bool WaitForStatus(const QString& text, std::chrono::milliseconds timeout = 15s);
 
