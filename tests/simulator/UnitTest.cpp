@@ -70,6 +70,12 @@ struct Outcome
     const char* result;
 };
 
+// Names the case in test listings instead of dumping its bytes.
+void PrintTo(const Outcome& outcome, std::ostream* os)
+{
+    *os << outcome.name;
+}
+
 class SimUnitOutcome : public ::testing::TestWithParam<Outcome>
 {
 };
