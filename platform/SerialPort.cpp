@@ -776,9 +776,13 @@ void SerialPort::Purge()
         std::lock_guard lock(p.m);
         ++p.purgeCount;
         p.in.Clear();
+        // A pty shows no transmit queue: what the slave wrote already waits at the far end,
+        // like bytes on a wire, and flushing "output" there would discard the peer's unread
+        // input instead (up to ~20 KiB of a firmware file's tail). So a pty flushes input only.
+        const int queues = p.isPty ? TCIFLUSH : TCIOFLUSH;
         int r;
         do
-            r = ::tcflush(p.fd, TCIOFLUSH);
+            r = ::tcflush(p.fd, queues);
         while (r < 0 && errno == EINTR);
         if (p.held) {
             p.held = false;

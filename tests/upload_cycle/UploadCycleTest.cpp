@@ -34,9 +34,7 @@ const QString CrcOk = "CRC OK!!!  Waiting for Connection...";
 const QStringList Unpaced = {"--verbose", "--baud",     "0",   "--xoff-reaction-ms",
                              "250",       "--pause-ms", "100", "--line-timeout",
                              "2"};
-// A fast flash and a large buffer: the unit never needs to hold the line for these files,
-// so nothing of the file still waits in the pty when the transfer ends. (A unit that holds
-// the line at the end leaves the tail there, and the purge on its next text loses it.)
+// A fast flash and a large buffer: the unit never needs to hold the line for these files.
 const QStringList Quick =
     Unpaced + QStringList{"--program-rate", "400000", "--buffer", "65536", "--xoff-at", "61440"};
 // A slow flash and a small XOFF mark: the unit holds the line most of the time.
@@ -191,6 +189,23 @@ TEST_F(UploadCycle, WholeCycleEndsWithCrcOk)
     QFile ini("Uploader.ini");
     ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
     EXPECT_TRUE(ini.readAll().contains(("FileName=" + path).toLocal8Bit()));
+}
+
+// The unit as it comes: a 115200 bit/s line, its own buffer and flash rate, so it holds the
+// line with XOFF again and again; when the transfer ends, the file's tail still waits on the
+// line while the unit's progress text makes the tool purge the port.
+TEST_F(UploadCycle, WholeCycleOnAPacedLineUnderXonXoff)
+{
+    Start({"--pause-ms", "100", "--line-timeout", "2"});
+    const QString path = Firmware(4096);
+    ConnectToUnit();
+    tool->SelectFile(path);
+    EXPECT_EQ(tool->Status(), "Finished Uploading");
+    ASSERT_TRUE(tool->WaitForStatus(CrcOk)) << tool->Terminal().toStdString();
+    const QJsonObject cycle = UnitReport();
+    EXPECT_EQ(cycle.value("result").toString(), "crc-ok");
+    EXPECT_GT(cycle.value("xoff_sent").toInt(), 0);
+    EXPECT_EQ(cycle.value("overrun_bytes").toInt(-1), 0);
 }
 
 TEST_F(UploadCycle, ThreeUnitsInARowWithoutPressingConnectAgain)
