@@ -62,26 +62,26 @@ void SpoilChecksum(std::string& line)
 
 } // namespace
 
-std::vector<std::uint8_t> MakeFirmwareImage(const FirmwareSpec& spec)
+std::vector<std::uint8_t> MakeFirmwareImage(const FirmwareRecipe& recipe)
 {
-    std::mt19937 random(spec.seed);
-    std::vector<std::uint8_t> image(spec.size);
+    std::mt19937 random(recipe.seed);
+    std::vector<std::uint8_t> image(recipe.size);
     for (auto& b : image)
         b = static_cast<std::uint8_t>(random() & 0xFF);
     AppendCrcTrailer(image);
-    if (spec.badCrc)
+    if (recipe.badCrc)
         image.back() ^= 0x5A;
     return image;
 }
 
-std::string MakeFirmwareText(const FirmwareSpec& spec)
+std::string MakeFirmwareText(const FirmwareRecipe& recipe)
 {
-    const std::vector<std::uint8_t> image = MakeFirmwareImage(spec);
-    const std::uint64_t end = static_cast<std::uint64_t>(spec.address) + image.size();
+    const std::vector<std::uint8_t> image = MakeFirmwareImage(recipe);
+    const std::uint64_t end = static_cast<std::uint64_t>(recipe.address) + image.size();
     const std::size_t records = (image.size() + kBytesPerRecord - 1) / kBytesPerRecord;
-    const std::size_t spoilt = spec.badRecordChecksum ? records / 2 : records;
+    const std::size_t spoilt = recipe.badRecordChecksum ? records / 2 : records;
     std::string out;
-    if (spec.format == FirmwareSpec::Format::Srec) {
+    if (recipe.format == FirmwareRecipe::Format::Srec) {
         // The narrowest address that reaches the end of the image, for the whole file.
         const int width = end <= 0x10000 ? 2 : end <= 0x1000000 ? 3 : 4;
         const char dataType = static_cast<char>('1' + (width - 2));
@@ -92,7 +92,7 @@ std::string MakeFirmwareText(const FirmwareSpec& spec)
             const std::size_t from = i * kBytesPerRecord;
             const std::size_t n = std::min(kBytesPerRecord, image.size() - from);
             std::string line =
-                SRecord(dataType, width, static_cast<std::uint32_t>(spec.address + from),
+                SRecord(dataType, width, static_cast<std::uint32_t>(recipe.address + from),
                         image.data() + from, n);
             if (i == spoilt)
                 SpoilChecksum(line);
@@ -102,13 +102,13 @@ std::string MakeFirmwareText(const FirmwareSpec& spec)
             out += SRecord('5', 2, static_cast<std::uint32_t>(records), nullptr, 0);
         else
             out += SRecord('6', 3, static_cast<std::uint32_t>(records), nullptr, 0);
-        out += SRecord(endType, width, spec.address, nullptr, 0);
+        out += SRecord(endType, width, recipe.address, nullptr, 0);
         return out;
     }
     std::uint32_t upper = 0;
     for (std::size_t i = 0; i < records; ++i) {
         const std::size_t from = i * kBytesPerRecord;
-        const std::uint32_t address = static_cast<std::uint32_t>(spec.address + from);
+        const std::uint32_t address = static_cast<std::uint32_t>(recipe.address + from);
         std::size_t n = std::min(kBytesPerRecord, image.size() - from);
         if (i == 0 || (address >> 16) != upper) {
             upper = address >> 16;

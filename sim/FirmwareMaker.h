@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct FirmwareSpec
+struct FirmwareRecipe
 {
     enum class Format
     {
@@ -23,7 +23,7 @@ struct FirmwareSpec
     std::uint32_t seed = 1;
 };
 
-// The image a file made from `spec` loads: `size` pseudo-random bytes and the trailer.
-std::vector<std::uint8_t> MakeFirmwareImage(const FirmwareSpec& spec);
+// The image a file made from `recipe` loads: `size` pseudo-random bytes and the trailer.
+std::vector<std::uint8_t> MakeFirmwareImage(const FirmwareRecipe& recipe);
 // The text of the firmware file.
-std::string MakeFirmwareText(const FirmwareSpec& spec);
+std::string MakeFirmwareText(const FirmwareRecipe& recipe);

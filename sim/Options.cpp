@@ -168,9 +168,9 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
             if (!value(format))
                 return std::nullopt;
             if (format == "srec")
-                o.firmware.format = FirmwareSpec::Format::Srec;
+                o.firmware.format = FirmwareRecipe::Format::Srec;
             else if (format == "ihex")
-                o.firmware.format = FirmwareSpec::Format::IntelHex;
+                o.firmware.format = FirmwareRecipe::Format::IntelHex;
             else {
                 error = "--format: expected srec or ihex, not " + format;
                 return std::nullopt;

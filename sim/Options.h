@@ -40,7 +40,7 @@ struct SimOptions
     std::uint64_t unplugAfter = 0; // 0: never
     // --make-firmware
     std::string makeFirmware;
-    FirmwareSpec firmware;
+    FirmwareRecipe firmware;
     bool help = false;
 };
 

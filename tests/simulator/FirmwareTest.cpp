@@ -73,26 +73,26 @@ TEST(SimFirmware, GeneratedFilesLoadTheGeneratedImage)
 {
     struct Case
     {
-        FirmwareSpec::Format format;
+        FirmwareRecipe::Format format;
         std::size_t size;
         std::uint32_t address;
     };
     const Case cases[] = {
-        {FirmwareSpec::Format::Srec, 1000, 0},
-        {FirmwareSpec::Format::Srec, 70000, 0},        // S2 addresses
-        {FirmwareSpec::Format::Srec, 100, 0x01000000}, // S3 addresses
-        {FirmwareSpec::Format::IntelHex, 1000, 0},
-        {FirmwareSpec::Format::IntelHex, 70000, 0xFFF0}, // crosses 64 KiB boundaries
-        {FirmwareSpec::Format::IntelHex, 33, 0x12345},
+        {FirmwareRecipe::Format::Srec, 1000, 0},
+        {FirmwareRecipe::Format::Srec, 70000, 0},        // S2 addresses
+        {FirmwareRecipe::Format::Srec, 100, 0x01000000}, // S3 addresses
+        {FirmwareRecipe::Format::IntelHex, 1000, 0},
+        {FirmwareRecipe::Format::IntelHex, 70000, 0xFFF0}, // crosses 64 KiB boundaries
+        {FirmwareRecipe::Format::IntelHex, 33, 0x12345},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes at " + std::to_string(c.address));
-        FirmwareSpec spec;
-        spec.format = c.format;
-        spec.size = c.size;
-        spec.address = c.address;
-        spec.seed = 7;
-        const std::string text = MakeFirmwareText(spec);
+        FirmwareRecipe recipe;
+        recipe.format = c.format;
+        recipe.size = c.size;
+        recipe.address = c.address;
+        recipe.seed = 7;
+        const std::string text = MakeFirmwareText(recipe);
         std::istringstream in(text);
         std::string line;
         while (std::getline(in, line)) {
@@ -101,7 +101,7 @@ TEST(SimFirmware, GeneratedFilesLoadTheGeneratedImage)
         }
         std::string error;
         const auto image = Load(text, &error);
-        ASSERT_EQ(image, MakeFirmwareImage(spec)) << error;
+        ASSERT_EQ(image, MakeFirmwareImage(recipe)) << error;
         EXPECT_EQ(image.size(), c.size + 4);
         EXPECT_TRUE(CrcTrailerOk(image));
     }
@@ -109,24 +109,24 @@ TEST(SimFirmware, GeneratedFilesLoadTheGeneratedImage)
 
 TEST(SimFirmware, FaultyFilesFailTheWayTheyShould)
 {
-    FirmwareSpec spec;
-    spec.size = 640;
-    spec.badCrc = true;
-    const auto image = Load(MakeFirmwareText(spec));
+    FirmwareRecipe recipe;
+    recipe.size = 640;
+    recipe.badCrc = true;
+    const auto image = Load(MakeFirmwareText(recipe));
     ASSERT_EQ(image.size(), 644u);
     EXPECT_FALSE(CrcTrailerOk(image));
 
-    for (const auto format : {FirmwareSpec::Format::Srec, FirmwareSpec::Format::IntelHex}) {
-        spec = FirmwareSpec{};
-        spec.size = 640;
-        spec.format = format;
-        spec.badRecordChecksum = true;
+    for (const auto format : {FirmwareRecipe::Format::Srec, FirmwareRecipe::Format::IntelHex}) {
+        recipe = FirmwareRecipe{};
+        recipe.size = 640;
+        recipe.format = format;
+        recipe.badRecordChecksum = true;
         std::string error;
-        EXPECT_TRUE(Load(MakeFirmwareText(spec), &error).empty());
+        EXPECT_TRUE(Load(MakeFirmwareText(recipe), &error).empty());
         EXPECT_NE(error.find("checksum mismatch"), std::string::npos) << error;
     }
     // Seeds make different images, the same seed the same one.
-    FirmwareSpec a, b;
+    FirmwareRecipe a, b;
     a.seed = 1;
     b.seed = 2;
     EXPECT_NE(MakeFirmwareImage(a), MakeFirmwareImage(b));
@@ -152,11 +152,11 @@ TEST(SimFirmware, CrcTrailerAgreesWithSrecCat)
     ASSERT_TRUE(dir.isValid());
 
     // 1. srec_cat appends the trailer to our payload; our loader and rule accept its file.
-    FirmwareSpec spec;
-    spec.size = 5000;
-    spec.seed = 42;
-    std::vector<std::uint8_t> payload = MakeFirmwareImage(spec);
-    payload.resize(spec.size);
+    FirmwareRecipe recipe;
+    recipe.size = 5000;
+    recipe.seed = 42;
+    std::vector<std::uint8_t> payload = MakeFirmwareImage(recipe);
+    payload.resize(recipe.size);
     QFile bin(dir.filePath("payload.bin"));
     ASSERT_TRUE(bin.open(QIODevice::WriteOnly));
     bin.write(reinterpret_cast<const char*>(payload.data()), static_cast<qint64>(payload.size()));
@@ -168,16 +168,16 @@ TEST(SimFirmware, CrcTrailerAgreesWithSrecCat)
     ASSERT_TRUE(ref.open(QIODevice::ReadOnly));
     std::string error;
     const auto loaded = Load(ref.readAll().toStdString(), &error);
-    EXPECT_EQ(loaded, MakeFirmwareImage(spec)) << error;
+    EXPECT_EQ(loaded, MakeFirmwareImage(recipe)) << error;
     EXPECT_TRUE(CrcTrailerOk(loaded));
 
     // 2. srec_cat reads our file into exactly the image we meant.
     for (const char* format : {"srec", "ihex"}) {
-        spec.format = std::string(format) == "srec" ? FirmwareSpec::Format::Srec
-                                                    : FirmwareSpec::Format::IntelHex;
+        recipe.format = std::string(format) == "srec" ? FirmwareRecipe::Format::Srec
+                                                      : FirmwareRecipe::Format::IntelHex;
         QFile ours(dir.filePath("ours.out"));
         ASSERT_TRUE(ours.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        ours.write(QByteArray::fromStdString(MakeFirmwareText(spec)));
+        ours.write(QByteArray::fromStdString(MakeFirmwareText(recipe)));
         ours.close();
         SrecCat(srecCat, dir.path(),
                 {"ours.out", std::string(format) == "srec" ? "-Motorola" : "-Intel", "-o",
@@ -185,7 +185,7 @@ TEST(SimFirmware, CrcTrailerAgreesWithSrecCat)
         QFile out(dir.filePath("ours.bin"));
         ASSERT_TRUE(out.open(QIODevice::ReadOnly));
         const QByteArray bytes = out.readAll();
-        const auto expected = MakeFirmwareImage(spec);
+        const auto expected = MakeFirmwareImage(recipe);
         EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), expected) << format;
     }
 }

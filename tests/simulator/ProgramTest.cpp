@@ -30,9 +30,9 @@ TEST(SimProgram, RunsTheAskedNumberOfCyclesWritesItsReportAndRemovesTheLink)
     {
         TestClient client(link.toStdString(), true);
         ASSERT_TRUE(client.Connect());
-        FirmwareSpec spec;
-        spec.size = 2048;
-        ASSERT_TRUE(client.SendFile(MakeFirmwareText(spec)));
+        FirmwareRecipe recipe;
+        recipe.size = 2048;
+        ASSERT_TRUE(client.SendFile(MakeFirmwareText(recipe)));
         ASSERT_TRUE(client.ReadUntil("CRC is OK\r\n", 30s)) << client.Received();
     }
     ASSERT_TRUE(sim.waitForFinished(10000));

@@ -10,12 +10,12 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string Firmware(std::size_t size, FirmwareSpec::Format format = FirmwareSpec::Format::Srec)
+std::string Firmware(std::size_t size, FirmwareRecipe::Format format = FirmwareRecipe::Format::Srec)
 {
-    FirmwareSpec spec;
-    spec.size = size;
-    spec.format = format;
-    return MakeFirmwareText(spec);
+    FirmwareRecipe recipe;
+    recipe.size = size;
+    recipe.format = format;
+    return MakeFirmwareText(recipe);
 }
 
 // The bytes the uploader puts on the line for a file: CRs dropped, LF after every line and
@@ -65,7 +65,7 @@ TEST_F(SimUnit, WholeCycleUnderXonXoffEndsWithCrcOk)
 struct Outcome
 {
     const char* name;
-    std::function<void(SimOptions&, FirmwareSpec&)> setup;
+    std::function<void(SimOptions&, FirmwareRecipe&)> setup;
     const char* lastMessage;
     const char* result;
 };
@@ -86,13 +86,13 @@ TEST_P(SimUnitOutcome, ReportsWhatTheFileAndFaultsCallFor)
     SimOptions options = TestUnitOptions(dir);
     options.baud = 0;
     options.programRate = 1e6;
-    FirmwareSpec spec;
-    spec.size = 1024;
-    GetParam().setup(options, spec);
+    FirmwareRecipe recipe;
+    recipe.size = 1024;
+    GetParam().setup(options, recipe);
     RunningUnit unit(options);
     TestClient client(options.link, true);
     ASSERT_TRUE(client.Connect());
-    ASSERT_TRUE(client.SendFile(MakeFirmwareText(spec)));
+    ASSERT_TRUE(client.SendFile(MakeFirmwareText(recipe)));
     ASSERT_TRUE(client.ReadUntil(std::string(GetParam().lastMessage) + "\r\n", 20s))
         << client.Received();
     ASSERT_TRUE(unit.WaitForCycles(1, 5s));
@@ -103,24 +103,24 @@ TEST_P(SimUnitOutcome, ReportsWhatTheFileAndFaultsCallFor)
 INSTANTIATE_TEST_SUITE_P(
     Cases, SimUnitOutcome,
     ::testing::Values(
-        Outcome{"GoodFile", [](SimOptions&, FirmwareSpec&) {}, "CRC is OK", "crc-ok"},
+        Outcome{"GoodFile", [](SimOptions&, FirmwareRecipe&) {}, "CRC is OK", "crc-ok"},
         Outcome{"IntelHex",
-                [](SimOptions&, FirmwareSpec& f) { f.format = FirmwareSpec::Format::IntelHex; },
+                [](SimOptions&, FirmwareRecipe& f) { f.format = FirmwareRecipe::Format::IntelHex; },
                 "CRC is OK", "crc-ok"},
-        Outcome{"FileWithBadCrc", [](SimOptions&, FirmwareSpec& f) { f.badCrc = true; },
+        Outcome{"FileWithBadCrc", [](SimOptions&, FirmwareRecipe& f) { f.badCrc = true; },
                 "CRC is BAD", "crc-bad"},
-        Outcome{"BadCrcFault", [](SimOptions& o, FirmwareSpec&) { o.badCrc = true; }, "CRC is BAD",
-                "crc-bad"},
-        Outcome{"DottedResults", [](SimOptions& o, FirmwareSpec&) { o.dottedResults = true; },
+        Outcome{"BadCrcFault", [](SimOptions& o, FirmwareRecipe&) { o.badCrc = true; },
+                "CRC is BAD", "crc-bad"},
+        Outcome{"DottedResults", [](SimOptions& o, FirmwareRecipe&) { o.dottedResults = true; },
                 "CRC is O.K", "crc-ok"},
-        Outcome{"ProgramFailFault", [](SimOptions& o, FirmwareSpec&) { o.programFail = true; },
+        Outcome{"ProgramFailFault", [](SimOptions& o, FirmwareRecipe&) { o.programFail = true; },
                 "programming failed", "programming-failed"},
-        Outcome{"AddressOutsideFlash", [](SimOptions& o, FirmwareSpec&) { o.flashSize = 512; },
+        Outcome{"AddressOutsideFlash", [](SimOptions& o, FirmwareRecipe&) { o.flashSize = 512; },
                 "programming failed", "programming-failed"},
         Outcome{"BadRecordChecksum",
-                [](SimOptions&, FirmwareSpec& f) { f.badRecordChecksum = true; }, "Download failed",
-                "download-failed"},
-        Outcome{"Noise", [](SimOptions& o, FirmwareSpec&) { o.noise = true; }, "CRC is OK",
+                [](SimOptions&, FirmwareRecipe& f) { f.badRecordChecksum = true; },
+                "Download failed", "download-failed"},
+        Outcome{"Noise", [](SimOptions& o, FirmwareRecipe&) { o.noise = true; }, "CRC is OK",
                 "crc-ok"}),
     [](const auto& info) { return std::string(info.param.name); });
 
