@@ -22,6 +22,12 @@ struct ReadCase
     std::optional<std::string> expected;
 };
 
+// Names a case in test listings instead of dumping its bytes.
+void PrintTo(const ReadCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class ProfileRead : public testing::TestWithParam<ReadCase>
 {
 };
@@ -79,6 +85,11 @@ struct WriteCase
     const char* value;
     std::string after;
 };
+
+void PrintTo(const WriteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class ProfileWrite : public testing::TestWithParam<WriteCase>
 {
