@@ -1,6 +1,7 @@
 #include "platform/PseudoTerminal.h"
 
 #include "platform/Exception.h"
+#include "platform/PollWait.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,26 +15,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline)
-{
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
-
-// Waits for `events` on fd until the deadline; EINTR retried.
+// Waits for `events` on fd until the deadline.
 bool WaitFor(int fd, short events, Clock::time_point deadline)
 {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int r = ::poll(&p, 1, RemainingMs(deadline));
-        if (r > 0)
-            return true;
-        if (r == 0)
-            return false;
-        if (errno != EINTR)
-            return false;
-    }
+    pollfd p{fd, events, 0};
+    return PollUntil(&p, 1, deadline);
 }
 
 } // namespace
@@ -127,11 +113,11 @@ std::string PseudoTerminal::ReadFor(std::chrono::milliseconds duration)
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (RemainingMs(deadline) == 0)
+        if (Clock::now() >= deadline)
             break;
         if (n < 0 && errno != EAGAIN) {
             // No slave open (EIO): nothing can arrive; wait out the duration without spinning.
-            ::poll(nullptr, 0, RemainingMs(deadline));
+            PollUntil(nullptr, 0, deadline);
             break;
         }
         WaitFor(master_, POLLIN, deadline);

@@ -1,5 +1,6 @@
 #include "platform/SerialPort.h"
 
+#include "platform/PollWait.h"
 #include "platform/PortNames.h"
 #include "platform/SerialTermios.h"
 
@@ -85,34 +86,6 @@ void Drain(int eventFd)
 {
     std::uint64_t value;
     while (::read(eventFd, &value, sizeof value) < 0 && errno == EINTR) {
-    }
-}
-
-// Waits for any of the descriptors until the deadline, with sub-millisecond precision.
-// EINTR retried. Returns false when the deadline passed first.
-bool WaitUntil(pollfd* fds, nfds_t count, Clock::time_point deadline)
-{
-    for (;;) {
-        const auto now = Clock::now();
-        timespec ts{};
-        timespec* timeout = nullptr;
-        if (deadline != Clock::time_point::max()) {
-            const auto left = std::max(Clock::duration::zero(), deadline - now);
-            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-            ts.tv_sec = static_cast<time_t>(ns / 1000000000);
-            ts.tv_nsec = static_cast<long>(ns % 1000000000);
-            timeout = &ts;
-        }
-        const int r = ::ppoll(fds, count, timeout, nullptr);
-        if (r > 0)
-            return true;
-        if (r == 0)
-            return false;
-        if (errno != EINTR) {
-            // Cannot happen with valid descriptors; never let a caller's loop spin on it.
-            ::poll(nullptr, 0, 10);
-            return false;
-        }
     }
 }
 
@@ -446,7 +419,7 @@ struct SerialPort::Impl
                 next = ServiceRtsToggle(Clock::now());
             }
             pollfd fds[2] = {{ioWake, POLLIN, 0}, {fd, POLLIN, 0}};
-            if (!WaitUntil(fds, reading ? 2 : 1, next))
+            if (!PollUntil(fds, reading ? 2 : 1, next))
                 continue;
             if (fds[0].revents & POLLIN)
                 Drain(ioWake);
@@ -922,7 +895,7 @@ SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t*
         }
         pollfd wake{p.writeWake, POLLIN, 0};
         if (held) {
-            if (Clock::now() >= deadline || !WaitUntil(&wake, 1, deadline)) {
+            if (Clock::now() >= deadline || !PollUntil(&wake, 1, deadline)) {
                 result = SerialResult::Timeout;
                 break;
             }
@@ -937,7 +910,7 @@ SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t*
                     result = SerialResult::Timeout;
                     break;
                 }
-                WaitUntil(&wake, 1, until);
+                PollUntil(&wake, 1, until);
                 continue;
             }
         }
@@ -961,7 +934,7 @@ SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t*
                         result = SerialResult::Timeout;
                         break;
                     }
-                    WaitUntil(&wake, 1, std::min(deadline, now + std::max(need, backoff)));
+                    PollUntil(&wake, 1, std::min(deadline, now + std::max(need, backoff)));
                     continue;
                 }
                 lastOutq = -1;
@@ -983,7 +956,7 @@ SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t*
             // The kernel is full (or stopped by our XOFF handling): wait for room, a hold
             // change or a purge.
             pollfd fds[2] = {{p.writeWake, POLLIN, 0}, {p.fd, POLLOUT, 0}};
-            if (Clock::now() >= deadline || !WaitUntil(fds, 2, deadline)) {
+            if (Clock::now() >= deadline || !PollUntil(fds, 2, deadline)) {
                 result = SerialResult::Timeout;
                 break;
             }
