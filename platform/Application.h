@@ -9,10 +9,19 @@
 #include <functional>
 
 // Button sets and answers of MessageBox, with the values the window code relies on.
-enum : int { MB_OK = 0, MB_OKCANCEL = 1 };
-enum : int { IDOK = 1, IDCANCEL = 2 };
+enum : int
+{
+    MB_OK = 0,
+    MB_OKCANCEL = 1
+};
+enum : int
+{
+    IDOK = 1,
+    IDCANCEL = 2
+};
 
-class TApplication : public QApplication {
+class TApplication : public QApplication
+{
 public:
     TApplication(int& argc, char** argv);
     ~TApplication() override;

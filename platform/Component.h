@@ -13,7 +13,8 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 // A component is owned by its owner through Qt's parent-child ownership, so destroying the
 // owner (a window) destroys its components.
-class TComponent : public QObject {
+class TComponent : public QObject
+{
 public:
     explicit TComponent(QObject* Owner) : QObject(Owner) {}
     TObject* Owner() const { return parent(); }

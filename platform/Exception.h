@@ -9,7 +9,8 @@
 // Texts and received bytes: 8-bit characters with an explicit length; may hold zero bytes.
 using AnsiString = std::string;
 
-class Exception : public std::exception {
+class Exception : public std::exception
+{
 public:
     explicit Exception(AnsiString message) : Message(std::move(message)) {}
     const char* what() const noexcept override { return Message.c_str(); }

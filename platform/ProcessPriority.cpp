@@ -1,8 +1,8 @@
 #include "platform/ProcessPriority.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <cstdlib>
+#include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 

@@ -2,7 +2,11 @@
 // kept busy when the machine is loaded.
 #pragma once
 
-enum class PriorityClass { Normal, High };
+enum class PriorityClass
+{
+    Normal,
+    High
+};
 
 // Sets the scheduling priority of every thread of this process: High is a nice value 10
 // below the one the process started with, Normal the starting value. Best effort: returns

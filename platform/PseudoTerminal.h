@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-class PseudoTerminal {
+class PseudoTerminal
+{
 public:
     // Opens a new pair. The slave is put in raw mode at once, so bytes written to the master
     // before the tool opens the slave are neither echoed nor edited. The master is

@@ -9,8 +9,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-struct TThread::SyncRequest {
-    enum State { Pending, Running, Done, Cancelled };
+struct TThread::SyncRequest
+{
+    enum State
+    {
+        Pending,
+        Running,
+        Done,
+        Cancelled
+    };
     std::mutex mutex;
     std::condition_variable changed;
     State state = Pending;

@@ -12,9 +12,19 @@
 #include <mutex>
 #include <thread>
 
-enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+enum TThreadPriority
+{
+    tpIdle,
+    tpLowest,
+    tpLower,
+    tpNormal,
+    tpHigher,
+    tpHighest,
+    tpTimeCritical
+};
 
-class TThread {
+class TThread
+{
 public:
     // A thread created paused runs only after Start() (or Resume()).
     explicit TThread(bool CreateSuspended);

@@ -1,5 +1,6 @@
 // The application object: exceptions leaving handlers are shown and the program goes on.
 #include "platform/Application.h"
+
 #include "tests/support/TestApp.h"
 
 #include <QPushButton>
@@ -8,7 +9,8 @@
 
 using namespace std::chrono_literals;
 
-class ApplicationTest : public ::testing::Test {
+class ApplicationTest : public ::testing::Test
+{
 protected:
     void SetUp() override { testapp::ResetRecorders(); }
 };
@@ -26,9 +28,8 @@ TEST_F(ApplicationTest, HandleEventShowsTheExceptionAndReturns)
 TEST_F(ApplicationTest, ExceptionFromAClickedButtonIsShownAndTheLoopGoesOn)
 {
     QPushButton button;
-    QObject::connect(&button, &QPushButton::clicked, [] {
-        Application->HandleEvent([] { throw Exception("Send Error: 5"); });
-    });
+    QObject::connect(&button, &QPushButton::clicked,
+                     [] { Application->HandleEvent([] { throw Exception("Send Error: 5"); }); });
     button.click();
     bool later = false;
     QTimer::singleShot(0, [&] { later = true; });

@@ -1,14 +1,14 @@
 // The worker thread: pause points, deadlines kept across a pause, Synchronize onto the
 // window's thread, and shutting down while a synchronized call waits.
+#include "platform/Thread.h"
+
 #include "platform/Application.h"
 #include "platform/Exception.h"
-#include "platform/Thread.h"
 #include "tests/support/TestApp.h"
 
 #include <QThread>
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -16,7 +16,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 // Runs a callable as its body.
-class LambdaThread : public TThread {
+class LambdaThread : public TThread
+{
 public:
     explicit LambdaThread(std::function<void(LambdaThread&)> body, bool suspended = true)
         : TThread(true), body_(std::move(body))

@@ -14,7 +14,8 @@ namespace testapp {
 // Messages that TApplication::ShowException would have shown, oldest first.
 std::vector<AnsiString>& ShownExceptions();
 
-struct MessageBoxCall {
+struct MessageBoxCall
+{
     AnsiString text;
     AnsiString caption;
     int flags;
