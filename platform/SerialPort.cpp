@@ -2,6 +2,7 @@
 
 #include "platform/PollWait.h"
 #include "platform/PortNames.h"
+#include "platform/SerialInputQueue.h"
 #include "platform/SerialTermios.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <mutex>
@@ -126,102 +126,6 @@ bool SpeedConstant(std::uint32_t rate, speed_t* code)
     return false;
 }
 
-// The driver's input queue: a ring of bytes, with the arrival time of each chunk so that a
-// read can find the pauses on the line after the fact, even when it came late.
-class InputQueue
-{
-public:
-    explicit InputQueue(std::size_t capacity) : buf_(capacity) {}
-
-    std::size_t Size() const { return size_; }
-    std::size_t Capacity() const { return buf_.size(); }
-    std::size_t Free() const { return buf_.size() - size_; }
-
-    // Keeps what fits; returns false when bytes had to be dropped.
-    bool Resize(std::size_t capacity)
-    {
-        std::vector<char> bytes(size_);
-        std::deque<Chunk> chunks = chunks_;
-        Copy(bytes.data(), size_);
-        const bool fits = size_ <= capacity;
-        std::size_t keep = std::min(size_, capacity);
-        buf_.assign(capacity, 0);
-        std::copy_n(bytes.data(), keep, buf_.data());
-        head_ = 0;
-        size_ = keep;
-        chunks_.clear();
-        for (const auto& c : chunks) {
-            if (keep == 0)
-                break;
-            const std::size_t n = std::min(c.count, keep);
-            chunks_.push_back({n, c.time});
-            keep -= n;
-        }
-        return fits;
-    }
-
-    // Appends up to Free() bytes; returns how many were taken.
-    std::size_t Push(const char* data, std::size_t count, Clock::time_point time)
-    {
-        const std::size_t n = std::min(count, Free());
-        if (n == 0)
-            return 0;
-        std::size_t tail = (head_ + size_) % buf_.size();
-        const std::size_t first = std::min(n, buf_.size() - tail);
-        std::copy_n(data, first, buf_.data() + tail);
-        std::copy_n(data + first, n - first, buf_.data());
-        size_ += n;
-        if (!chunks_.empty() && chunks_.back().time == time)
-            chunks_.back().count += n;
-        else
-            chunks_.push_back({n, time});
-        return n;
-    }
-
-    // The arrival time of the oldest byte; only when not empty.
-    Clock::time_point FrontTime() const { return chunks_.front().time; }
-
-    // Takes up to `count` bytes of the oldest chunk.
-    std::size_t PopChunk(char* out, std::size_t count)
-    {
-        Chunk& c = chunks_.front();
-        const std::size_t n = std::min(count, c.count);
-        Copy(out, n);
-        head_ = (head_ + n) % buf_.size();
-        size_ -= n;
-        c.count -= n;
-        if (c.count == 0)
-            chunks_.pop_front();
-        return n;
-    }
-
-    void Clear()
-    {
-        head_ = 0;
-        size_ = 0;
-        chunks_.clear();
-    }
-
-private:
-    struct Chunk
-    {
-        std::size_t count;
-        Clock::time_point time;
-    };
-
-    void Copy(char* out, std::size_t n) const
-    {
-        const std::size_t first = std::min(n, buf_.size() - head_);
-        std::copy_n(buf_.data() + head_, first, out);
-        std::copy_n(buf_.data(), n - first, out + first);
-    }
-
-    std::vector<char> buf_;
-    std::size_t head_ = 0;
-    std::size_t size_ = 0;
-    std::deque<Chunk> chunks_;
-};
-
 bool ValidState(const SerialState& s)
 {
     if (s.BaudRate == 0 || s.ByteSize < 5 || s.ByteSize > 8 || s.Parity > 4 || s.StopBits > 2)
@@ -267,7 +171,7 @@ struct SerialPort::Impl
     SerialState state;
     SerialTimeouts timeouts;
     std::uint32_t outQueueSize = kDefaultInQueue;
-    InputQueue in{kDefaultInQueue};
+    SerialInputQueue in{kDefaultInQueue};
     bool held = false;     // the peer's XOFF holds output
     bool xoffSent = false; // our XOFF holds the peer (fInX)
     bool wakeRead = false;
@@ -796,16 +700,7 @@ SerialResult SerialPort::Read(char* buffer, std::size_t size, std::size_t* recei
             result = SerialResult::Aborted;
             break;
         }
-        bool pause = false;
-        while (got < size && p.in.Size() > 0) {
-            const auto arrived = p.in.FrontTime();
-            if (got > 0 && interval.count() > 0 && arrived - last > interval) {
-                pause = true; // the line paused here before this read came for the bytes
-                break;
-            }
-            got += p.in.PopChunk(buffer + got, size - got);
-            last = arrived;
-        }
+        const bool pause = p.in.TakePacket(buffer, size, &got, interval, &last);
         p.MaybeSendXon();
         if (pause || got == size)
             break;
