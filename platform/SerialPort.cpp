@@ -3,7 +3,7 @@
 #include "platform/PollWait.h"
 #include "platform/PortNames.h"
 #include "platform/SerialInputQueue.h"
-#include "platform/SerialTermios.h"
+#include "platform/SerialLineSettings.h"
 
 #include <algorithm>
 #include <atomic>
@@ -100,53 +100,6 @@ Clock::time_point DeadlineAfter(std::chrono::milliseconds wait)
     return now + wait;
 }
 
-struct SpeedCode
-{
-    std::uint32_t rate;
-    speed_t code;
-};
-constexpr SpeedCode kSpeeds[] = {
-    {50, B50},           {75, B75},           {110, B110},         {134, B134},
-    {150, B150},         {200, B200},         {300, B300},         {600, B600},
-    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
-    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
-    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
-    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
-    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
-    {3500000, B3500000}, {4000000, B4000000},
-};
-
-bool SpeedConstant(std::uint32_t rate, speed_t* code)
-{
-    for (const auto& s : kSpeeds)
-        if (s.rate == rate) {
-            *code = s.code;
-            return true;
-        }
-    return false;
-}
-
-bool ValidState(const SerialState& s)
-{
-    if (s.BaudRate == 0 || s.ByteSize < 5 || s.ByteSize > 8 || s.Parity > 4 || s.StopBits > 2)
-        return false;
-    // 1.5 stop bits exist only with 5 data bits, and 2 stop bits only with 6 to 8: a UART
-    // sends 1.5 where 2 is asked for with 5 data bits.
-    if (s.StopBits == 1 && s.ByteSize != 5)
-        return false;
-    if (s.StopBits == 2 && s.ByteSize == 5)
-        return false;
-    // One character cannot both stop and restart the flow.
-    if ((s.fOutX || s.fInX) && s.XonChar == s.XoffChar)
-        return false;
-    return s.fDtrControl <= 2 && s.fRtsControl <= 3;
-}
-
-bool CtsFlow(const SerialState& s)
-{
-    return s.fOutxCtsFlow || s.fRtsControl == 2;
-}
-
 } // namespace
 
 struct SerialPort::Impl
@@ -197,18 +150,7 @@ struct SerialPort::Impl
             Ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits);
     }
 
-    // Time the line needs for `bytes` characters at the current settings.
-    Clock::duration LineTime(std::size_t bytes) const
-    {
-        const SerialState& s = state;
-        const double bits = 1.0 + s.ByteSize + (s.Parity ? 1 : 0) +
-                            (s.StopBits == 0   ? 1.0
-                             : s.StopBits == 1 ? 1.5
-                                               : 2.0);
-        const double seconds = bits * static_cast<double>(bytes) / s.BaudRate;
-        return std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(std::min(seconds, 3600.0)));
-    }
+    Clock::duration LineTime(std::size_t bytes) const { return ::LineTime(state, bytes); }
 
     // Under m: handles the peer's flow control bytes and queues the rest.
     void Receive(char* bytes, std::size_t count, Clock::time_point time)
@@ -353,40 +295,7 @@ struct SerialPort::Impl
     // Applies the settings to the device; under m (the I/O thread reads the state).
     SerialResult Apply(const SerialState& s)
     {
-        LineSettings l;
-        l.baud = s.BaudRate;
-        speed_t code;
-        l.speedCode = SpeedConstant(s.BaudRate, &code) ? code : 0;
-        l.cflagClear = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-        l.cflagSet = CLOCAL | CREAD | kSizes[s.ByteSize - 5];
-        switch (s.Parity) {
-        case 1:
-            l.cflagSet |= PARENB | PARODD;
-            break;
-        case 2:
-            l.cflagSet |= PARENB;
-            break;
-        case 3:
-            l.cflagSet |= PARENB | PARODD | CMSPAR;
-            break;
-        case 4:
-            l.cflagSet |= PARENB | CMSPAR;
-            break;
-        default:
-            break;
-        }
-        // CSTOPB gives 1.5 stop bits with 5 data bits on UARTs, 2 otherwise.
-        if (s.StopBits != 0)
-            l.cflagSet |= CSTOPB;
-        if (CtsFlow(s))
-            l.cflagSet |= CRTSCTS;
-        // XON/XOFF output flow is done by this driver, not the line discipline, so that
-        // the hold is visible; the characters serve TCIOFF/TCION for input flow (fInX).
-        l.iflagClear = IXON | IXOFF | IXANY;
-        l.startChar = static_cast<unsigned char>(s.XonChar);
-        l.stopChar = static_cast<unsigned char>(s.XoffChar);
-        if (const int e = ApplyLineSettings(fd, l))
+        if (const int e = ApplyLineState(fd, s))
             return Fail(e);
         const bool releaseHold = held && !s.fOutX;
         state = s;
@@ -513,30 +422,10 @@ std::unique_ptr<SerialPort> SerialPort::Open(const std::string& name, SerialResu
         port.reset();
         return fail(SerialResult::IoError, e);
     }
-    SerialState s;
     std::uint32_t rate = 0;
-    if (GetLineSpeed(fd, &rate) == 0 && rate != 0)
-        s.BaudRate = rate;
-    switch (p.original.c_cflag & CSIZE) {
-    case CS5:
-        s.ByteSize = 5;
-        break;
-    case CS6:
-        s.ByteSize = 6;
-        break;
-    case CS7:
-        s.ByteSize = 7;
-        break;
-    default:
-        s.ByteSize = 8;
-        break;
-    }
-    if (p.original.c_cflag & PARENB) {
-        const bool odd = p.original.c_cflag & PARODD;
-        s.Parity = (p.original.c_cflag & CMSPAR) ? (odd ? 3 : 4) : (odd ? 1 : 2);
-    }
-    if (p.original.c_cflag & CSTOPB)
-        s.StopBits = s.ByteSize == 5 ? 1 : 2;
+    if (GetLineSpeed(fd, &rate) != 0)
+        rate = 0;
+    const SerialState s = DeviceLineState(p.original.c_cflag, rate);
     bool applied;
     {
         std::lock_guard lock(p.m);
@@ -610,7 +499,7 @@ bool SerialPort::GetState(SerialState& state)
 bool SerialPort::SetState(const SerialState& state)
 {
     Impl& p = *impl_;
-    if (!ValidState(state)) {
+    if (!ValidLineState(state)) {
         p.lastErrno = EINVAL;
         return false;
     }

@@ -1,8 +1,10 @@
 // The tool's serial driver on Linux: one object per open port over termios, offering what
 // the serial components need: line settings read-modify-write, packet read timeouts, queue
 // sizes, purge, XON/XOFF output hold handled in the driver, status and error queries and the
-// modem lines. Every termios and ioctl call of the tool lives in SerialPort.cpp.
+// modem lines. The line settings and their mapping to a tty are in SerialLineSettings.h.
 #pragma once
+
+#include "platform/SerialLineSettings.h"
 
 #include <chrono>
 #include <cstddef>
@@ -22,46 +24,6 @@ enum class SerialResult
     Timeout,         // a bounded wait ran out before the whole request was done
     Aborted,         // ended by Purge() (the role of an aborted overlapped operation)
     IoError,         // the device failed or vanished (an unplugged USB adapter gives EIO)
-};
-
-// Line settings (the role of the DCB record). Fields the device cannot express are kept and
-// emulated where possible; see SetState().
-//
-// How each field reaches a Linux tty:
-// - BaudRate: any rate through termios2 (BOTHER) when it has no B constant.
-// - ByteSize, Parity, StopBits: CS5..CS8, PARENB/PARODD/CMSPAR, CSTOPB (which gives 1.5 stop
-//   bits with 5 data bits on UARTs). Input parity is not checked (INPCK off): errors are
-//   counted by the UART and reported by ClearError where the device counts them.
-//   A pseudo-terminal always keeps 8 data bits without parity; the record keeps what was
-//   asked, so a read-modify-write still round-trips.
-// - fDtrControl: 0 lowers DTR, 1 raises it; 2 (DTR input handshake) has no termios
-//   equivalent and keeps DTR raised.
-// - fRtsControl: 0 lowers RTS, 1 raises it, 2 is CRTSCTS, 3 raises RTS for each Write and
-//   lowers it once the transmitter is empty (best effort, a few ms late at worst).
-// - fOutxCtsFlow: CRTSCTS too (the kernel couples CTS output flow and RTS input flow).
-// - fOutxDsrFlow: no termios equivalent; Write samples DSR every 10 ms and hands nothing
-//   over while it is low.
-// - fOutX: done by the driver itself, not the line discipline (IXON stays off), so the hold
-//   is exact and visible; see Write().
-// - fInX, XonLim, XoffLim: the driver sends XoffChar (TCIOFF) when at most XoffLim bytes of
-//   its input queue are free, and XonChar (TCION) when at most XonLim bytes are left.
-// On a device without modem lines (a pseudo-terminal) the line levels are simply not set.
-struct SerialState
-{
-    std::uint32_t BaudRate = 9600; // any rate from 1 bit/s; 0 is refused
-    std::uint8_t ByteSize = 8;     // 5 to 8
-    std::uint8_t Parity = 0;       // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    std::uint8_t StopBits = 0;     // 0 one, 1 one and a half (5 data bits only), 2 two
-    std::uint8_t fDtrControl = 1;  // 0 DTR low, 1 DTR high while open, 2 handshake
-    std::uint8_t fRtsControl = 1;  // 0 RTS low, 1 RTS high, 2 handshake (CRTSCTS), 3 toggle
-    bool fOutxCtsFlow = false;     // hold output while CTS is low
-    bool fOutxDsrFlow = false;     // hold output while DSR is low
-    bool fOutX = false;            // hold output on XoffChar from the peer until XonChar
-    bool fInX = false;             // send XoffChar/XonChar when the input queue fills/drains
-    std::uint16_t XonLim = 0;      // input fill at which XonChar is sent (fInX)
-    std::uint16_t XoffLim = 0;     // free room at which XoffChar is sent (fInX)
-    char XonChar = 0x11;
-    char XoffChar = 0x13;
 };
 
 // Read timeouts in milliseconds (the role of COMMTIMEOUTS). A read of n bytes completes at
