@@ -1,7 +1,10 @@
 // The tool's serial driver on Linux: one object per open port over termios, offering what
 // the serial components need: line settings read-modify-write, packet read timeouts, queue
 // sizes, purge, XON/XOFF output hold handled in the driver, status and error queries and the
-// modem lines. The line settings and their mapping to a tty are in SerialLineSettings.h.
+// modem lines. This is its public face. Behind it: SerialLineSettings (the settings and their
+// tty mapping), SerialDevice (the open tty), SerialInputQueue (received bytes with their
+// arrival times), SerialIo (the I/O thread and the XON/XOFF hold) and SerialWriter (the
+// hand-over of a Write's bytes).
 #pragma once
 
 #include "platform/SerialLineSettings.h"
@@ -76,6 +79,8 @@ enum SerialEscape : int
     SETDTR = 5,
     CLRDTR = 6
 };
+
+struct SerialIo;
 
 class SerialPort
 {
@@ -182,6 +187,5 @@ public:
 
 private:
     SerialPort();
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<SerialIo> io_;
 };
