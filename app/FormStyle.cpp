@@ -27,26 +27,23 @@ QFont LabelFont()
     return font;
 }
 
-QIcon WindowIcon()
+void DrawWindowIcon(QPainter& p)
 {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHint(QPainter::Antialiasing, false);
-    // The chip's pins.
-    p.setPen(QColor(128, 128, 128));
-    for (int i = 0; i < 4; ++i) {
-        const int y = 9 + i * 5;
-        p.drawLine(3, y, 6, y);
-        p.drawLine(25, y, 28, y);
-    }
-    // The chip's body.
-    p.setPen(Qt::black);
-    p.setBrush(QColor(0, 0, 128));
-    p.drawRect(7, 5, 17, 22);
-    // An upward arrow: firmware going into the unit.
+    // Filled rectangles on whole pixels rather than outlines, so that the picture stays crisp
+    // at every whole multiple of 32 pixels, and the SVG shows the same pixels.
+    p.save();
     p.setRenderHint(QPainter::Antialiasing, true);
     p.setPen(Qt::NoPen);
+    // The chip's pins.
+    for (int i = 0; i < 4; ++i) {
+        const int y = 9 + i * 5;
+        p.fillRect(QRectF(3, y, 4, 1), QColor(128, 128, 128));
+        p.fillRect(QRectF(25, y, 4, 1), QColor(128, 128, 128));
+    }
+    // The chip's body: a black frame one pixel wide around the navy blue.
+    p.fillRect(QRectF(7, 5, 18, 23), Qt::black);
+    p.fillRect(QRectF(8, 6, 16, 21), QColor(0, 0, 128));
+    // An upward arrow: firmware going into the unit.
     p.setBrush(QColor(255, 255, 0));
     QPainterPath arrow;
     arrow.moveTo(15.5, 8);
@@ -58,6 +55,15 @@ QIcon WindowIcon()
     arrow.lineTo(9.5, 15);
     arrow.closeSubpath();
     p.drawPath(arrow);
+    p.restore();
+}
+
+QIcon WindowIcon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    DrawWindowIcon(p);
     p.end();
     return QIcon(pixmap);
 }

@@ -1,19 +1,33 @@
-// The uploader's entry point: the application object, the main window, the hidden help
-// window, and the message loop until the main window closes.
+// The uploader's entry point: the answers to --help and --version, then the application object,
+// the main window, the hidden help window, and the message loop until the main window closes.
+#include "Version.h"
+#include "app/CommandLine.h"
 #include "app/FormStyle.h"
 #include "app/Help.h"
 #include "app/Uploader.h"
 #include "platform/Application.h"
+#include "platform/ConsoleOutput.h"
 
 #include <cstdio>
 #include <memory>
 
 int main(int argc, char** argv)
 {
+    // Answered before the application object exists: they need no display.
+    const CommandLineAnswer answer = AnswerCommandLine({argv + 1, argv + argc});
+    if (!answer.openWindow) {
+        std::fputs(answer.err.c_str(), stderr);
+        const int written = WriteAnswer("orvix-uploader", answer.out);
+        return answer.exitStatus ? answer.exitStatus : written;
+    }
+
     std::unique_ptr<TApplication> application;
     try {
         application = std::make_unique<TApplication>(argc, argv);
         application->SetTitle("Tallowmere Orvix-500 Firmware Uploader");
+        application->setApplicationVersion(kOrvixVersion);
+        // Lets the desktop show the installed menu entry's name and icon for the window.
+        application->setDesktopFileName(kOrvixAppId);
         application->setWindowIcon(formstyle::WindowIcon());
 
         // The main window is the first one created; closing it ends the message loop (the

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing the uploader needs on Debian 12, when missing.
+# Installs what building, running and testing the uploader needs on Debian 12, when missing,
+# and the further packages named as arguments (for example the packaging tools).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
           libgtest-dev libgmock-dev zlib1g-dev srecord xvfb xauth fonts-dejavu-core
-          fonts-liberation imagemagick)
+          fonts-liberation imagemagick "$@")
 
 missing=()
 for p in "${packages[@]}"; do

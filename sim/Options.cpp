@@ -1,5 +1,7 @@
 #include "sim/Options.h"
 
+#include "Version.h"
+
 #include <charconv>
 
 namespace {
@@ -63,6 +65,8 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
         std::uint64_t n = 0;
         if (name == "--help" || name == "-h") {
             o.help = true;
+        } else if (name == "--version") {
+            o.version = true;
         } else if (name == "--link") {
             if (!value(o.link))
                 return std::nullopt;
@@ -184,7 +188,7 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
             return std::nullopt;
         }
     }
-    if (o.help)
+    if (o.help || o.version)
         return o;
     if (!o.makeFirmware.empty()) {
         if (!sizeGiven) {
@@ -212,13 +216,21 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
     return o;
 }
 
+std::string SimVersion()
+{
+    return std::string("orvix-sim ") + kOrvixVersion + "\n";
+}
+
 std::string SimUsage()
 {
     return R"(Usage:
   orvix-sim (--link PATH | --device PATH) [options]
   orvix-sim --make-firmware OUT --size N [--format srec|ihex] [--bad-crc] [--seed S]
+  orvix-sim --help | --version
 
-Plays an Orvix-500 unit in upload mode on a serial line.
+orvix-sim )" +
+           std::string(kOrvixVersion) +
+           R"(: plays an Orvix-500 unit in upload mode on a serial line.
 
 Line:
   --link PATH            create a pseudo-terminal and publish its slave as the link PATH
@@ -248,5 +260,7 @@ Firmware files:
   --format srec|ihex     record format (default srec)
   --bad-crc              store a wrong CRC trailer
   --bad-record-checksum  spoil the checksum of one record in the middle
+Exit status: 0 after --units cycles or on SIGINT/SIGTERM, 1 when the line or a file fails,
+2 for a bad command line. See orvix-sim(1).
 )";
 }

@@ -42,11 +42,13 @@ struct SimOptions
     std::string makeFirmware;
     FirmwareRecipe firmware;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments (without the program name). On failure returns nothing and sets
 // `error` to a message naming the offending option.
 std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, std::string& error);
 
-// The usage text printed by --help.
+// The usage text printed by --help, and the line printed by --version.
 std::string SimUsage();
+std::string SimVersion();

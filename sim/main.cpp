@@ -1,5 +1,6 @@
 // orvix-sim: plays an Orvix-500 unit in upload mode on a pseudo-terminal or a serial device,
 // or writes firmware files for it.
+#include "platform/ConsoleOutput.h"
 #include "platform/Exception.h"
 #include "platform/LineDevice.h"
 #include "sim/FirmwareMaker.h"
@@ -18,10 +19,10 @@ int main(int argc, char** argv)
         std::cerr << "orvix-sim: " << error << "\n(try --help)\n";
         return 2;
     }
-    if (options->help) {
-        std::cout << SimUsage();
-        return 0;
-    }
+    if (options->help)
+        return WriteAnswer("orvix-sim", SimUsage());
+    if (options->version)
+        return WriteAnswer("orvix-sim", SimVersion());
     if (!options->makeFirmware.empty()) {
         std::ofstream out(options->makeFirmware, std::ios::binary | std::ios::trunc);
         const std::string text = MakeFirmwareText(options->firmware);
