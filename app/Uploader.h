@@ -137,6 +137,9 @@ private:
     void ShowResult(const AnsiString& statusText, std::uint8_t nextState);
     void ReaderFailed(const AnsiString& errorText);
 
+    // The firmware check (upload/FileCheck.cpp).
+    bool CheckFirmwareFile(const AnsiString& path);
+
     std::unique_ptr<Ui::TForm1> ui;
     std::unique_ptr<TPageFocus> pageFocus;
     TAnchors* commAnchors = nullptr;

@@ -112,6 +112,8 @@ void TForm1::TransferFile()
         report("Unable to open " + path);
         return;
     }
+    if (!CheckFirmwareFile(path))
+        return;
     report("Transferring file " + path);
     ProgressBar1->setMaximum(ClampToInt(file.Length() / 4));
     const auto showProgress = [this](long long value) {

@@ -33,6 +33,25 @@ bool ProcessUntil(const std::function<bool()>& done, std::chrono::milliseconds t
     return true;
 }
 
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray WithLineAt(const QByteArray& bytes, int index, const QByteArray& line, bool insert)
+{
+    QList<QByteArray> lines = bytes.split('\n');
+    if (index < 0 || index >= lines.size())
+        return bytes;
+    const QByteArray end = lines[index].endsWith('\r') ? "\r" : "";
+    if (insert)
+        lines.insert(index, line + end);
+    else
+        lines[index] = line + end;
+    return lines.join('\n');
+}
+
 SimulatedUnit::SimulatedUnit(const QString& simPath, const QStringList& options)
     : simPath_(simPath), previousDir_(QDir::currentPath())
 {

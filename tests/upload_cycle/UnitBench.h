@@ -24,6 +24,13 @@ using namespace std::chrono_literals;
 // value of `done`. Waits for messages instead of spinning.
 bool ProcessUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
+// The bytes of a file; empty when it cannot be read.
+QByteArray ReadBytes(const QString& path);
+// `bytes` with its line `index` (0-based, lines ending in LF) replaced by `line` (which keeps
+// the original line end), or with `line` put before it when `insert` is true.
+QByteArray WithLineAt(const QByteArray& bytes, int index, const QByteArray& line,
+                      bool insert = true);
+
 // orvix-sim on a pty link in a fresh temporary directory, with Uploader.ini there mapping
 // COM2 to the link. The directory is the current one while the object lives.
 class SimulatedUnit

@@ -23,6 +23,8 @@
 
 using namespace std::chrono_literals;
 using unitbench::ProcessUntil;
+using unitbench::ReadBytes;
+using unitbench::WithLineAt;
 
 namespace {
 
@@ -236,7 +238,9 @@ TEST_F(UploadCycle, TheUnitsVerdictsAreShownAndLogged)
     const struct
     {
         QStringList simOptions;
-        QStringList firmwareOptions;
+        // A line of text put into the records: the file is then no record file, so it is
+        // sent unchecked, and the unit refuses that line.
+        QByteArray textLine;
         QString status;
         QString received;
         const char* result;
@@ -252,7 +256,7 @@ TEST_F(UploadCycle, TheUnitsVerdictsAreShownAndLogged)
          "programming failed--",
          "programming-failed"},
         {{},
-         {"--bad-record-checksum"},
+         "not a record",
          "Download Failed!!!  Waiting for Connection...",
          "Download failed--",
          "download-failed"},
@@ -261,7 +265,9 @@ TEST_F(UploadCycle, TheUnitsVerdictsAreShownAndLogged)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.result);
         Start(Quick + c.simOptions);
-        const QString path = Firmware(2048, c.firmwareOptions);
+        QString path = Firmware(2048);
+        if (!c.textLine.isEmpty())
+            path = unit->WriteFile("text.out", WithLineAt(ReadBytes(path), 5, c.textLine));
         ConnectToUnit();
         tool->SelectFile(path);
         EXPECT_TRUE(tool->WaitForStatus(c.status)) << tool->Status();
@@ -443,18 +449,14 @@ TEST_F(UploadCycle, EmptyAndLongLineFiles)
 {
     Start(Quick);
     ConnectToUnit();
-    // An empty file: one lone line end goes out, which the unit ignores: no download began,
-    // so no result will come.
+    // An empty file is refused before anything goes out: the unit could make nothing of it
+    // and no result would come. The dialogue stays connected for another file.
     const QString empty = unit->WriteFile("empty.out", {});
     tool->SelectFile(empty);
-    EXPECT_EQ(tool->Status(), "Finished Uploading");
-    EXPECT_EQ(form->ProgressBar1->maximum(), 0);
-    EXPECT_EQ(form->DialogueState(), AwaitingProgramResult);
+    EXPECT_EQ(tool->Status(), "File check failed: the file is empty");
+    EXPECT_EQ(form->DialogueState(), Connected);
+    EXPECT_TRUE(form->bBrowse->isEnabled());
     EXPECT_TRUE(unit->Units().isEmpty());
-
-    // The operator goes back to Comm Setup (its tab, then Connect), which resets the dialogue.
-    form->PageControl1->setCurrentWidget(form->CommSheet);
-    ConnectToUnit();
 
     // Lines of 410 characters are sent whole; the last one, without line end, once.
     const QByteArray bytes = LongLineFirmware(3000);
