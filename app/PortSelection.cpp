@@ -45,6 +45,7 @@ void TForm1::ShowPortError()
 {
     if (!MyCom1->Initialized)
         SetStatus(MyCom1->ErrorText);
+    ShowFolderWarning();
 }
 
 void TForm1::LogSystemError()
@@ -52,6 +53,9 @@ void TForm1::LogSystemError()
     // The operator's status text stays short; the log keeps the system's reason.
     if (!MyCom1->Initialized && !MyCom1->SystemErrorText.empty())
         LogFile->Log("status : " + MyCom1->SystemErrorText);
+    // At start-up the window is not shown yet and ShowPortError, which follows, shows it.
+    if (isVisible())
+        ShowFolderWarning();
 }
 
 void TForm1::cbComPortChange(TObject*)

@@ -30,6 +30,9 @@ class TAnchors;
 namespace Ui {
 class TForm1;
 }
+namespace upload {
+class UnitRecorder;
+}
 
 // Where the unit stands in its upload cycle.
 enum DialogueStateValue : std::uint8_t
@@ -137,8 +140,13 @@ private:
     void ShowResult(const AnsiString& statusText, std::uint8_t nextState);
     void ReaderFailed(const AnsiString& errorText);
 
-    // The firmware check (upload/FileCheck.cpp).
+    // The firmware check (upload/FileCheck.cpp) and the unit record (upload/UnitCycle.cpp).
     bool CheckFirmwareFile(const AnsiString& path);
+    void BeginUnitRecord(const AnsiString& path);
+    void EndUnitRecord(const AnsiString& failure, bool cancelled);
+    upload::UnitRecorder& UnitRecords();
+    // Once, after a port opened: says so when the log or the unit record cannot be written.
+    void ShowFolderWarning();
 
     std::unique_ptr<Ui::TForm1> ui;
     std::unique_ptr<TPageFocus> pageFocus;
@@ -157,6 +165,9 @@ private:
     // Help text shown before the connected instructions replaced it; restored at a result.
     AnsiString helpTextBeforeInstructions;
     bool transferRunning = false;
+    // Created with the first cycle; its deleter lives with the class.
+    std::unique_ptr<upload::UnitRecorder, void (*)(upload::UnitRecorder*)> unitRecorder{nullptr,
+                                                                                        nullptr};
 };
 
 // The main window, set while it exists.

@@ -7,6 +7,7 @@
 #include "serial/MyCom.h"
 #include "upload/DotCounter.h"
 #include "upload/PacketText.h"
+#include "upload/UnitRecorder.h"
 
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -83,6 +84,7 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
             SetActivePage(UploadSheet);
             StatusQueue.emplace_back(greeting->statusText);
             FDialogueState = greeting->nextState;
+            UnitRecords().UnitGreeted();
         }
         if (!text.empty())
             DisplayQueue.push_back(text);
@@ -112,6 +114,7 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
 
     case AwaitingProgramResult:
     case AwaitingCrcResult:
+        UnitRecords().UnitSpoke();
         if (const auto* result = upload::FindMessage(text, FDialogueState))
             ShowResult(AnsiString(result->statusText), result->nextState);
         else if (FDialogueState == AwaitingProgramResult)
@@ -147,6 +150,7 @@ void TForm1::FlushQueues()
     while (!StatusQueue.empty()) {
         SetStatus(StatusQueue.front());
         LogFile->Log("status : " + StatusQueue.front());
+        UnitRecords().StatusShown(StatusQueue.front());
         StatusQueue.pop_front();
     }
     while (!DisplayQueue.empty()) {

@@ -3,6 +3,7 @@
 #include "app/Uploader.h"
 #include "components/QuickLogFile.h"
 #include "upload/FirmwareCheck.h"
+#include "upload/UnitRecorder.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -31,6 +32,7 @@ bool TForm1::CheckFirmwareFile(const AnsiString& path)
         bBrowse->setEnabled(true);
         return false;
     }
+    UnitRecords().FileChecked(std::uint64_t(bytes.size()), sha256);
     if (check.facts.format != upload::FirmwareFormat::Other)
         LogFile->Log("file check : " + upload::FirmwareFactsText(check.facts, sha256));
     return true;

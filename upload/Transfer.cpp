@@ -8,6 +8,7 @@
 #include "platform/ProfileFile.h"
 #include "serial/MyCom.h"
 #include "upload/FirmwareReader.h"
+#include "upload/UnitRecorder.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -94,6 +95,7 @@ void TForm1::UpdateXoffIndicator(bool held)
                           : QApplication::palette(XoffLabel).color(QPalette::Button));
     XoffLabel->setPalette(palette);
     FXoffShown = held;
+    UnitRecords().Held(held);
     XoffLabel->repaint();
 }
 
@@ -147,6 +149,7 @@ void TForm1::TransferFile()
     long long lineCount = 0;
     long long byteCount = 0;
     FDialogueState = Uploading;
+    BeginUnitRecord(path);
     transferRunning = true;
     AnsiString failure;
     {
@@ -169,6 +172,7 @@ void TForm1::TransferFile()
                 holdWatch.start();
                 MyCom1->Write(line);
                 holdWatch.stop();
+                UnitRecords().LineSent(line.size());
                 ++byteCount;
             }
         } catch (const std::exception& e) {
@@ -179,6 +183,7 @@ void TForm1::TransferFile()
     transferRunning = false;
     // The hold that matters is the one before a line: none is left to wait for.
     UpdateXoffIndicator(false);
+    EndUnitRecord(failure, FCancelRequest);
 
     if (!failure.empty()) {
         // A failed write ends the transfer as Cancel does: the unit is left to report.

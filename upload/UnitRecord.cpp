@@ -1,0 +1,101 @@
+#include "upload/UnitRecord.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+
+// RFC 4180 quoting is a few lines; neither Qt nor a well-kept Debian-packaged C++ library
+// offers a CSV writer worth a dependency for one line per unit.
+
+namespace upload {
+
+namespace {
+
+constexpr std::array<std::string_view, 7> OutcomeNames = {
+    "crc-ok",    "crc-bad",    "programming-failed", "download-failed",
+    "cancelled", "send-error", "no-result"};
+
+constexpr std::array<std::string_view, 14> Columns = {
+    "start",       "end",    "port",       "device",     "baud",       "file",
+    "file_size",   "sha256", "bytes_sent", "lines_sent", "xoff_holds", "longest_hold_ms",
+    "transfer_ms", "outcome"};
+
+} // namespace
+
+std::string_view OutcomeName(UnitOutcome outcome)
+{
+    return OutcomeNames[static_cast<std::size_t>(outcome)];
+}
+
+std::optional<UnitOutcome> OutcomeOfStatus(std::string_view statusText)
+{
+    static constexpr std::array<std::pair<std::string_view, UnitOutcome>, 4> Finals = {{
+        {"CRC OK!!!  Waiting for Connection...", UnitOutcome::CrcOk},
+        {"CRC Bad!!!  Waiting for Connection...", UnitOutcome::CrcBad},
+        {"Programming Failed!!!  Waiting for Connection...", UnitOutcome::ProgrammingFailed},
+        {"Download Failed!!!  Waiting for Connection...", UnitOutcome::DownloadFailed},
+    }};
+    for (const auto& [text, outcome] : Finals)
+        if (text == statusText)
+            return outcome;
+    return std::nullopt;
+}
+
+std::string IsoTime(const QDateTime& time)
+{
+    const int offset = time.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    char zone[16];
+    std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
+                  minutes % 60);
+    return time.toString("yyyy-MM-ddTHH:mm:ss").toStdString() + zone;
+}
+
+std::string CsvField(std::string_view text)
+{
+    const bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos ||
+                       (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+    if (!quote)
+        return std::string(text);
+    std::string field = "\"";
+    for (const char c : text) {
+        if (c == '"')
+            field += '"';
+        field += c;
+    }
+    field += '"';
+    return field;
+}
+
+std::string CsvHeader()
+{
+    std::string line;
+    for (const std::string_view column : Columns)
+        line.append(line.empty() ? "" : ",").append(column);
+    return line + "\r\n";
+}
+
+std::string CsvLine(const UnitRecord& r)
+{
+    const std::string fields[] = {IsoTime(r.start),
+                                  IsoTime(r.end),
+                                  r.port,
+                                  r.device,
+                                  std::to_string(r.baud),
+                                  r.file,
+                                  std::to_string(r.fileSize),
+                                  r.sha256,
+                                  std::to_string(r.bytesSent),
+                                  std::to_string(r.linesSent),
+                                  std::to_string(r.xoffHolds),
+                                  std::to_string(r.longestHoldMs),
+                                  std::to_string(r.transferMs),
+                                  std::string(OutcomeName(r.outcome))};
+    static_assert(std::size(fields) == Columns.size());
+    std::string line;
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+        line.append(i == 0 ? "" : ",").append(CsvField(fields[i]));
+    return line + "\r\n";
+}
+
+} // namespace upload
