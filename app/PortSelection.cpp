@@ -3,7 +3,9 @@
 #include "app/IntConversion.h"
 #include "app/Uploader.h"
 #include "components/QuickLogFile.h"
+#include "platform/PortAdvice.h"
 #include "platform/ProfileFile.h"
+#include "platform/SerialDevices.h"
 #include "serial/MyCom.h"
 
 #include <QCheckBox>
@@ -28,6 +30,7 @@ int SelectedIndex(const QComboBox* box)
 
 void TForm1::OpenPortAtStartup()
 {
+    LogFile->Log("initialization : serial devices : " + SerialDevicesText(ListSerialDevices()));
     try {
         MyCom1->SetPort(std::uint32_t(cbComPort->currentIndex() + 1));
         // The port runs at the speed the line-speed box shows.
@@ -53,6 +56,10 @@ void TForm1::LogSystemError()
     // The operator's status text stays short; the log keeps the system's reason.
     if (!MyCom1->Initialized && !MyCom1->SystemErrorText.empty())
         LogFile->Log("status : " + MyCom1->SystemErrorText);
+    if (!MyCom1->Initialized)
+        for (const std::string& line :
+             PortOpenAdvice("COM" + std::to_string(MyCom1->Port()), MyCom1->OpenResult))
+            LogFile->Log("port help : " + line);
     // At start-up the window is not shown yet and ShowPortError, which follows, shows it.
     if (isVisible())
         ShowFolderWarning();
@@ -89,6 +96,12 @@ void TForm1::cbBaudRateChange(TObject*)
         SetStatus("Baud : " + std::to_string(baud));
     LogFile->Log("BaudRate : " + text);
     LogSystemError();
+}
+
+void TForm1::LogSerialErrorAdvice(const AnsiString& errorText)
+{
+    if (const std::string advice = SerialErrorAdvice(errorText); !advice.empty())
+        LogFile->Log("port help : " + advice);
 }
 
 void TForm1::ckbXonXoffClick(TObject*)

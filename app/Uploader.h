@@ -130,6 +130,8 @@ private:
     void OpenPortAtStartup();
     void ShowPortError();
     void LogSystemError();
+    // After "Read Error: n" or "Send Error: n": the system's words for n and what to do.
+    void LogSerialErrorAdvice(const AnsiString& errorText);
     void LayoutControls();
     void BindEvents();
 

@@ -236,6 +236,7 @@ void TComThread::InitPort()
         SerialResult result = SerialResult::Ok;
         std::string reason;
         PortHandle = SerialPort::Open("COM" + std::to_string(FPort), &result, &reason);
+        OpenResult = result;
         if (!PortHandle) {
             SystemErrorText = reason;
             throw Exception("Comport Unavailable.");

@@ -119,6 +119,9 @@ public:
     // "/dev/ttyUSB0: Permission denied"), for the log; emptied by a successful open.
     // ErrorText stays "Comport Unavailable." for the operator.
     AnsiString SystemErrorText;
+    // The driver's outcome of the last open (Ok after a successful one), for the advice
+    // on what to do about a port that did not open.
+    SerialResult OpenResult = SerialResult::Ok;
     // Non-null exactly while the port is open.
     std::unique_ptr<TComport> Reader;
 

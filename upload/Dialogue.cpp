@@ -163,4 +163,5 @@ void TForm1::ReaderFailed(const AnsiString& errorText)
 {
     SetStatus(errorText);
     LogFile->Log("status : " + errorText);
+    LogSerialErrorAdvice(errorText);
 }

@@ -188,6 +188,7 @@ void TForm1::TransferFile()
     if (!failure.empty()) {
         // A failed write ends the transfer as Cancel does: the unit is left to report.
         report(failure);
+        LogSerialErrorAdvice(failure);
         FCancelRequest = false;
     } else if (FCancelRequest) {
         report("Upload Canceled");

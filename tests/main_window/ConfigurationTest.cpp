@@ -38,13 +38,14 @@ TEST_F(Configuration, MissingFileGivesDefaultsAndCreatesNoFile)
     EXPECT_FALSE(fs::exists(IniPath()));
 
     const auto log = LogTexts();
-    ASSERT_GE(log.size(), 6u);
+    ASSERT_GE(log.size(), 7u);
     EXPECT_EQ(log[0], "initialization : ini file : " + IniPath());
     EXPECT_EQ(log[1], IniPath());
     EXPECT_EQ(log[2], "initialization : com port : COM2");
     EXPECT_EQ(log[3], "initialization : BaudRate : 115200");
     EXPECT_EQ(log[4], "initialization : fileName : ");
-    EXPECT_EQ(log[5], "status : com port open successful");
+    EXPECT_EQ(log[5].rfind("initialization : serial devices : ", 0), 0u) << log[5];
+    EXPECT_EQ(log[6], "status : com port open successful");
 }
 
 struct StoredCase

@@ -59,9 +59,11 @@ TEST_F(PortSelection, StartUpWithAMissingDeviceShowsTheErrorAndLogsTheReason)
     EXPECT_EQ(form->StatusText(), form->MyCom1->ErrorText);
     EXPECT_EQ(form->StatusText(), "Comport Unavailable.");
     const auto log = LogTexts();
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[log.size() - 2], "status : com port open successful");
-    EXPECT_EQ(log.back().rfind("status : " + (dir / "missing").string(), 0), 0u) << log.back();
+    const auto opened = std::find(log.begin(), log.end(), "status : com port open successful");
+    ASSERT_LE(opened + 3, log.end());
+    // The system's reason, then what to do about it.
+    EXPECT_EQ(opened[1].rfind("status : " + (dir / "missing").string(), 0), 0u) << opened[1];
+    EXPECT_EQ(opened[2], "port help : " + (dir / "missing").string() + " does not exist");
 }
 
 struct ChangeCase
@@ -112,9 +114,17 @@ TEST_F(PortSelection, ChangesReopenThePortAndReport)
         }
         const auto log = LogTexts();
         const bool failed = !form->MyCom1->Initialized && !form->MyCom1->SystemErrorText.empty();
-        // One run of the handler: its line, and the system's reason after a failed open.
-        ASSERT_EQ(log.size(), linesBefore + (failed ? 2 : 1));
+        // One run of the handler: its line, and after a failed open the system's reason and
+        // what to do about it.
+        ASSERT_GE(log.size(), linesBefore + (failed ? 3 : 1));
         EXPECT_EQ(log[linesBefore], c.logText);
+        if (failed) {
+            EXPECT_EQ(log[linesBefore + 1].rfind("status : ", 0), 0u);
+            for (std::size_t i = linesBefore + 2; i < log.size(); ++i)
+                EXPECT_EQ(log[i].rfind("port help : ", 0), 0u) << log[i];
+        } else {
+            EXPECT_EQ(log.size(), linesBefore + 1);
+        }
         const std::string key = c.portBox ? "Port=" : "Baud=";
         EXPECT_NE(ReadIni().find(key + shown + "\n"), std::string::npos);
         EXPECT_TRUE(form->MyCom1->XonXoff());

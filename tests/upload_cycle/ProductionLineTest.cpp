@@ -3,10 +3,12 @@
 // before the unit is touched.
 #include "app/Uploader.h"
 #include "platform/PortNames.h"
+#include "platform/SerialDevices.h"
 #include "tests/support/TestApp.h"
 #include "tests/upload_cycle/UnitBench.h"
 #include "upload/UnitRecorder.h"
 
+#include <QComboBox>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -101,6 +103,7 @@ protected:
         tool.reset();
         unit.reset();
         upload::UnitRecorder::ResultBound = savedBound;
+        SetSerialDeviceRoots({});
         EXPECT_EQ(testapp::ShownExceptions(), std::vector<AnsiString>{});
     }
 
@@ -310,6 +313,37 @@ TEST_F(ProductionLine, ARecordThatCannotBeWrittenIsShownAndTheLineGoesOn)
     ASSERT_TRUE(tool->WaitForStatus(Greeted));
     tool->SelectFile(path);
     ASSERT_TRUE(ProcessUntil([&] { return tool->StatusHistory().count(CrcOk) == 2; }, 15s));
+}
+
+// The log lists the devices present at start, and a port that names a missing device is
+// explained with them; the status bar keeps its text.
+TEST_F(ProductionLine, AMissingPortIsExplainedWithTheDevicesPresent)
+{
+    StartUnit(Quick);
+    const QString byId = unit->Path("serial/by-id/usb-Tallowmere_Orvix_Cable_A1B2-if00-port0");
+    ASSERT_TRUE(QDir(unit->Dir()).mkpath("serial/by-id") && QDir(unit->Dir()).mkpath("dev"));
+    const QString device = QFileInfo(unit->Link()).canonicalFilePath();
+    ASSERT_TRUE(QFile::link(device, byId));
+    SetSerialDeviceRoots({unit->Path("dev").toStdString(), unit->Path("serial").toStdString(),
+                          unit->Path("sys").toStdString()});
+    const QString missing = unit->Path("dev/ttyUSB7");
+    unit->WriteFile("Uploader.ini",
+                    "[SystemSection]\r\n[Ports]\r\nCOM2=" + unit->Link().toLocal8Bit() +
+                        "\r\nCOM3=" + missing.toLocal8Bit() + "\r\n");
+    StartTool();
+    const QString present = device + " (" + byId + ")";
+    EXPECT_EQ(tool->LogTexts().count("initialization : serial devices : " + present), 1);
+
+    form->cbComPort->setCurrentIndex(2);
+    EXPECT_EQ(tool->Status(), "Comport Unavailable.");
+    const QStringList log = tool->LogTexts();
+    const qsizetype at = log.indexOf("port help : " + missing + " does not exist");
+    ASSERT_GE(at, 0) << log.join("\n").toStdString();
+    EXPECT_EQ(log.value(at + 1), "port help : serial devices present: " + present);
+    EXPECT_EQ(log.value(at + 2), "port help : fix: name one of them for a port in the [Ports] "
+                                 "section of Uploader.ini, for example COM2=" +
+                                     byId + ", then restart the uploader");
+    EXPECT_EQ(log.count("initialization : serial devices : " + present), 1) << "once, at start";
 }
 
 } // namespace

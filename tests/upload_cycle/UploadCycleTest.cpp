@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <array>
 #include <cstdint>
@@ -375,6 +376,12 @@ TEST_F(UploadCycle, AnUnpluggedAdapterIsReportedAndTheOperatorRecovers)
         [&] { return tool->LogTexts().join("\n").contains("status : Read Error: "); }, 10s))
         << tool->LogTexts().join("\n").toStdString();
     EXPECT_TRUE(tool->StatusHistory().filter("Read Error: ").size() > 0);
+    // The log says what the code means and what to do.
+    const QStringList log = tool->LogTexts();
+    const qsizetype error = log.indexOf(QRegularExpression("^status : (Read|Send) Error: 5$"));
+    ASSERT_GE(error, 0) << log.join("\n").toStdString();
+    EXPECT_EQ(log.value(error + 1), "port help : Input/output error: the adapter was unplugged or "
+                                    "failed; plug it in and choose the port again");
     EXPECT_EQ(UnitReport().value("result").toString(), "aborted");
 
     // The adapter is back: choosing the port again reopens it, and Connect finds the unit.
