@@ -1,6 +1,7 @@
 #include "platform/PortAdvice.h"
 
 #include "platform/PortNames.h"
+#include "platform/SerialDevice.h"
 #include "platform/SerialDevices.h"
 
 #include <algorithm>
@@ -17,12 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ErrnoWords(int code)
-{
-    char buf[256];
-    return ::strerror_r(code, buf, sizeof buf); // the GNU variant returns the text
-}
 
 std::string UserName()
 {
@@ -141,14 +136,14 @@ std::vector<std::string> MissingAdvice(const std::string& portName, const std::s
         lines.push_back(path + " does not exist");
     else
         lines.push_back(path + " is not a serial device");
-    const std::vector<SerialDevice> devices = ListSerialDevices();
+    const std::vector<FoundSerialDevice> devices = ListSerialDevices();
     if (devices.empty()) {
         lines.push_back("no serial device is present: plug the adapter in, then choose the port "
                         "again");
         return lines;
     }
     lines.push_back("serial devices present: " + SerialDevicesText(devices));
-    const SerialDevice& first = devices.front();
+    const FoundSerialDevice& first = devices.front();
     const std::string example = first.stableNames.empty() ? first.path : first.stableNames.front();
     lines.push_back("fix: name one of them for a port in the [Ports] section of Uploader.ini, "
                     "for example COM2=" +
@@ -246,5 +241,5 @@ std::string SerialErrorAdvice(const std::string& errorText)
         todo = "check the cable and the adapter, then choose the port again";
         break;
     }
-    return ErrnoWords(code) + ": " + todo;
+    return ErrnoText(code) + ": " + todo;
 }

@@ -49,10 +49,10 @@ SerialDeviceRoots GetSerialDeviceRoots()
     return Roots();
 }
 
-std::vector<SerialDevice> ListSerialDevices()
+std::vector<FoundSerialDevice> ListSerialDevices()
 {
     const SerialDeviceRoots roots = GetSerialDeviceRoots();
-    std::map<std::string, SerialDevice> found;
+    std::map<std::string, FoundSerialDevice> found;
     std::error_code ec;
     for (fs::directory_iterator it(roots.dev, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
@@ -73,18 +73,18 @@ std::vector<SerialDevice> ListSerialDevices()
             const fs::path target = fs::canonical(link, broken);
             if (broken)
                 continue;
-            SerialDevice& device = found[target.string()];
+            FoundSerialDevice& device = found[target.string()];
             device.path = target.string();
             device.stableNames.push_back(link.string());
         }
     }
-    std::vector<SerialDevice> devices;
+    std::vector<FoundSerialDevice> devices;
     for (auto& [path, device] : found)
         devices.push_back(std::move(device));
     return devices;
 }
 
-std::string SerialDeviceText(const SerialDevice& device)
+std::string SerialDeviceText(const FoundSerialDevice& device)
 {
     std::string text = device.path;
     for (std::size_t i = 0; i < device.stableNames.size(); ++i)
@@ -92,10 +92,10 @@ std::string SerialDeviceText(const SerialDevice& device)
     return device.stableNames.empty() ? text : text + ")";
 }
 
-std::string SerialDevicesText(const std::vector<SerialDevice>& devices)
+std::string SerialDevicesText(const std::vector<FoundSerialDevice>& devices)
 {
     std::string text;
-    for (const SerialDevice& device : devices)
+    for (const FoundSerialDevice& device : devices)
         text += (text.empty() ? "" : "; ") + SerialDeviceText(device);
     return text.empty() ? "none" : text;
 }

@@ -16,7 +16,7 @@ struct SerialDeviceRoots
 void SetSerialDeviceRoots(SerialDeviceRoots roots);
 SerialDeviceRoots GetSerialDeviceRoots();
 
-struct SerialDevice
+struct FoundSerialDevice
 {
     std::string path;                     // the device itself, e.g. /dev/ttyUSB0
     std::vector<std::string> stableNames; // the by-id links first, then the by-path ones
@@ -24,10 +24,10 @@ struct SerialDevice
 
 // Every device found, ordered by path. Devices known only through a stable name (its target
 // outside the dev root) are listed too.
-std::vector<SerialDevice> ListSerialDevices();
+std::vector<FoundSerialDevice> ListSerialDevices();
 
 // "/dev/ttyUSB0 (/dev/serial/by-id/usb-FTDI_...-port0, /dev/serial/by-path/...)", or the path
 // alone without stable names.
-std::string SerialDeviceText(const SerialDevice& device);
+std::string SerialDeviceText(const FoundSerialDevice& device);
 // All devices in one text, separated by "; ", or "none".
-std::string SerialDevicesText(const std::vector<SerialDevice>& devices);
+std::string SerialDevicesText(const std::vector<FoundSerialDevice>& devices);
