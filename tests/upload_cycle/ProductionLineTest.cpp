@@ -20,25 +20,22 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using unitbench::CrcOk;
+using unitbench::Greeted;
 using unitbench::ProcessUntil;
+using unitbench::Quick;
 using unitbench::ReadBytes;
+using unitbench::Unpaced;
 using unitbench::WithLineAt;
 
 namespace {
 
-const QString Greeted = "Connection established";
-const QString CrcOk = "CRC OK!!!  Waiting for Connection...";
 const QString CrcBad = "CRC Bad!!!  Waiting for Connection...";
 const QStringList Header = {"start",       "end",        "port",       "device",
                             "baud",        "file",       "file_size",  "sha256",
                             "bytes_sent",  "lines_sent", "xoff_holds", "longest_hold_ms",
                             "transfer_ms", "outcome"};
 
-const QStringList Unpaced = {"--verbose", "--baud",     "0",   "--xoff-reaction-ms",
-                             "250",       "--pause-ms", "100", "--line-timeout",
-                             "2"};
-const QStringList Quick =
-    Unpaced + QStringList{"--program-rate", "400000", "--buffer", "65536", "--xoff-at", "61440"};
 // A small XOFF mark: the unit holds the line again and again, each time for about 25 ms.
 // The files are larger than what a pty takes in before its reader drains it (about 20 KiB),
 // so the tool meets the holds whatever the machine's load.

@@ -20,6 +20,19 @@ namespace unitbench {
 
 using namespace std::chrono_literals;
 
+// The status texts the cycles wait for, and the options of a unit that never holds the line.
+inline const QString Greeted = "Connection established";
+inline const QString CrcOk = "CRC OK!!!  Waiting for Connection...";
+
+// The unit on an unpaced line: it takes every byte as it comes and counts the bytes that
+// come later than a generous reaction time after an XOFF of its own; short pauses.
+inline const QStringList Unpaced = {"--verbose", "--baud",     "0",   "--xoff-reaction-ms",
+                                    "250",       "--pause-ms", "100", "--line-timeout",
+                                    "2"};
+// A fast flash and a large buffer: the unit never needs to hold the line for these files.
+inline const QStringList Quick =
+    Unpaced + QStringList{"--program-rate", "400000", "--buffer", "65536", "--xoff-at", "61440"};
+
 // Handles window messages until `done` returns true or the timeout passes; returns the last
 // value of `done`. Waits for messages instead of spinning.
 bool ProcessUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);

@@ -23,23 +23,16 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+using unitbench::CrcOk;
+using unitbench::Greeted;
 using unitbench::ProcessUntil;
+using unitbench::Quick;
 using unitbench::ReadBytes;
+using unitbench::Unpaced;
 using unitbench::WithLineAt;
 
 namespace {
 
-const QString Greeted = "Connection established";
-const QString CrcOk = "CRC OK!!!  Waiting for Connection...";
-
-// The unit on an unpaced line: it takes every byte as it comes and counts the bytes that
-// come later than a generous reaction time after an XOFF of its own; short pauses.
-const QStringList Unpaced = {"--verbose", "--baud",     "0",   "--xoff-reaction-ms",
-                             "250",       "--pause-ms", "100", "--line-timeout",
-                             "2"};
-// A fast flash and a large buffer: the unit never needs to hold the line for these files.
-const QStringList Quick =
-    Unpaced + QStringList{"--program-rate", "400000", "--buffer", "65536", "--xoff-at", "61440"};
 // A slow flash and a small XOFF mark: the unit holds the line most of the time.
 const QStringList SlowFlash = Unpaced + QStringList{"--program-rate", "4000", "--buffer", "65536",
                                                     "--xoff-at",      "768",  "--xon-at", "256"};
