@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -289,6 +290,22 @@ TEST_F(ProductionLine, AUnitThatSaysNothingIsRecordedAsNoResult)
     ASSERT_EQ(rows.size(), 1u);
     ExpectRecordOf(rows[0], text, "no-result");
     EXPECT_EQ(rows[0][8], "14") << "the line, its LF and the lone LF of the end";
+}
+
+TEST_F(ProductionLine, AUnitThatGreetsBeforeItsVerdictIsRecordedAsNoResult)
+{
+    StartUnit(Quick);
+    const QString text = unit->WriteFile("notes.out", "not firmware\r\n");
+    StartTool();
+    ConnectToUnit();
+    tool->SelectFile(text);
+    EXPECT_EQ(tool->Status(), "Finished Uploading");
+    // The operator gives up on this unit and connects the next one, long before the bound.
+    form->PageControl1->setCurrentWidget(form->CommSheet);
+    ConnectToUnit();
+    const std::vector<QStringList> rows = Records();
+    ASSERT_EQ(rows.size(), 1u);
+    ExpectRecordOf(rows[0], text, "no-result");
 }
 
 TEST_F(ProductionLine, ARecordThatCannotBeWrittenIsShownAndTheLineGoesOn)
