@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <functional>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -93,7 +94,7 @@ std::vector<QStringList> ReadCsv(const QByteArray& text, QString& error)
 
 class ProductionLine : public testing::Test
 {
-protected:
+public:
     void SetUp() override { testapp::ResetRecorders(); }
 
     void TearDown() override
@@ -274,38 +275,39 @@ TEST_F(ProductionLine, AFileWithABadRecordIsRefusedBeforeTheUnitIsTouched)
     ExpectRecordOf(rows[0], fixed, "crc-ok");
 }
 
+// The record of a cycle the unit gives no verdict for, once `giveUp` has run after the
+// transfer: plain text is sent unchecked, and the unit waits for records and says nothing.
+void ExpectNoResultRecord(ProductionLine& t, const std::function<void()>& giveUp)
+{
+    t.StartUnit(Quick);
+    const QString text = t.unit->WriteFile("notes.out", "not firmware\r\n");
+    t.StartTool();
+    t.ConnectToUnit();
+    t.tool->SelectFile(text);
+    EXPECT_EQ(t.tool->Status(), "Finished Uploading");
+    EXPECT_FALSE(t.tool->LogTexts().join("\n").contains("file check :"));
+    giveUp();
+    const std::vector<QStringList> rows = t.Records();
+    ASSERT_EQ(rows.size(), 1u);
+    t.ExpectRecordOf(rows[0], text, "no-result");
+    EXPECT_EQ(rows[0][8], "14") << "the line, its LF and the lone LF of the end";
+}
+
 TEST_F(ProductionLine, AUnitThatSaysNothingIsRecordedAsNoResult)
 {
     upload::UnitRecorder::ResultBound = 1500ms;
-    StartUnit(Quick);
-    // Plain text, sent unchecked; the unit waits for records and says nothing.
-    const QString text = unit->WriteFile("notes.out", "not firmware\r\n");
-    StartTool();
-    ConnectToUnit();
-    tool->SelectFile(text);
-    EXPECT_EQ(tool->Status(), "Finished Uploading");
-    EXPECT_FALSE(tool->LogTexts().join("\n").contains("file check :"));
-    ASSERT_TRUE(ProcessUntil([&] { return QFile::exists(upload::UnitRecordFileName); }, 5s));
-    const std::vector<QStringList> rows = Records();
-    ASSERT_EQ(rows.size(), 1u);
-    ExpectRecordOf(rows[0], text, "no-result");
-    EXPECT_EQ(rows[0][8], "14") << "the line, its LF and the lone LF of the end";
+    ExpectNoResultRecord(*this, [] {
+        EXPECT_TRUE(ProcessUntil([] { return QFile::exists(upload::UnitRecordFileName); }, 5s));
+    });
 }
 
 TEST_F(ProductionLine, AUnitThatGreetsBeforeItsVerdictIsRecordedAsNoResult)
 {
-    StartUnit(Quick);
-    const QString text = unit->WriteFile("notes.out", "not firmware\r\n");
-    StartTool();
-    ConnectToUnit();
-    tool->SelectFile(text);
-    EXPECT_EQ(tool->Status(), "Finished Uploading");
     // The operator gives up on this unit and connects the next one, long before the bound.
-    form->PageControl1->setCurrentWidget(form->CommSheet);
-    ConnectToUnit();
-    const std::vector<QStringList> rows = Records();
-    ASSERT_EQ(rows.size(), 1u);
-    ExpectRecordOf(rows[0], text, "no-result");
+    ExpectNoResultRecord(*this, [this] {
+        form->PageControl1->setCurrentWidget(form->CommSheet);
+        ConnectToUnit();
+    });
 }
 
 TEST_F(ProductionLine, ARecordThatCannotBeWrittenIsShownAndTheLineGoesOn)
