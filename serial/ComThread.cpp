@@ -227,6 +227,8 @@ void TComThread::ComInit()
     ComClose();
     InitPort();
     SetupThread();
+    if (Reader)
+        ++readerGeneration_;
 }
 
 void TComThread::InitPort()
@@ -316,24 +318,29 @@ TReadErrorEvent TComThread::ReadErrorReporter()
 
 void TComThread::ComClose()
 {
-    if (Reader) {
+    // A window message handled while waiting may close the port, or reopen it with a new
+    // reader, which the allocator may place where the old one was: the generation, not the
+    // address, tells them apart. A reopened port is closed too, as the caller asked.
+    while (Reader) {
         if (Reader->InSynchronize())
             throw Exception("The serial port cannot be closed or reopened from inside one of "
                             "its own event handlers.");
+        const unsigned generation = readerGeneration_;
         TComport* const reader = Reader.get();
         reader->Terminate();
         PortHandle->WakeRead();
         // The reader may be waiting in Synchronize: serve it while waiting.
-        while (Reader.get() == reader && reader->Running) {
+        auto mine = [&] { return readerGeneration_ == generation && reader->Running; };
+        while (mine()) {
             HandleWindowMessages();
-            if (Reader.get() == reader && reader->Running)
+            if (mine())
                 std::this_thread::sleep_for(kCloseRound);
         }
-        // A message handled meanwhile may have closed (or even reopened) the port already.
-        if (Reader.get() != reader)
-            return;
+        if (readerGeneration_ != generation)
+            continue;
         Reader.reset();
         PortHandle.reset();
+        ++readerGeneration_;
         ++openGeneration_;
     }
 }

@@ -208,6 +208,9 @@ private:
 
     // Counts opens and purges, so a waiting Write notices either between its slices.
     unsigned openGeneration_ = 0;
+    // Counts readers started and stopped, so ComClose knows whether the reader it waits for
+    // is still the one it stopped (an address can be reused).
+    unsigned readerGeneration_ = 0;
     unsigned purgeGeneration_ = 0;
     // A Write is waiting for the line; nested Writes queue their bytes here.
     bool writing_ = false;

@@ -311,3 +311,96 @@ TEST_F(ComThreadReceiveTest, UnpluggedDeviceStopsTheReaderAndReopenWorks)
 }
 
 } // namespace
+
+namespace {
+
+// A reader that the allocator places at the address of the last one whenever that one is
+// gone, as a free list may: shows that ComClose does not take a new reader for the one it
+// stops.
+class RecycledReader : public TComport
+{
+public:
+    using TComport::TComport;
+
+    static void* operator new(std::size_t size)
+    {
+        if (size <= sizeof slot_ && !slotUsed_) {
+            slotUsed_ = true;
+            return slot_;
+        }
+        return ::operator new(size);
+    }
+    static void operator delete(void* p)
+    {
+        if (p == slot_)
+            slotUsed_ = false;
+        else
+            ::operator delete(p);
+    }
+
+private:
+    alignas(std::max_align_t) static inline unsigned char slot_[4096];
+    static inline bool slotUsed_ = false;
+};
+static_assert(sizeof(RecycledReader) <= 4096);
+
+class RecyclingCom : public TComThread
+{
+public:
+    using TComThread::TComThread;
+
+protected:
+    void SetupThread() override
+    {
+        if (!PortHandle)
+            return;
+        Reader = std::make_unique<RecycledReader>(this, PortHandle.get(), true, FPacketSize,
+                                                  OnPacketReceived, ReadErrorReporter());
+    }
+};
+
+} // namespace
+
+// A window message handled while ComClose waits reopens the port; its new reader sits where
+// the old one was. ComClose must neither wait on that running reader nor leave it behind.
+TEST_F(ComThreadReceiveTest, ReopenInsideComCloseWithTheReaderAtTheSameAddress)
+{
+    PacketLog log;
+    RecyclingCom com(&owner);
+    com.SetPort(kPort);
+    com.OnPacketReceived = log.Handler();
+    com.ComInit();
+    ASSERT_TRUE(com.Initialized) << com.ErrorText;
+    TComport* const first = com.Reader.get();
+    pty.Write("pending");
+    // Without message handling the reader sits in Synchronize with the packet, so it is
+    // still running when ComClose begins.
+    std::this_thread::sleep_for(kSettle);
+
+    TComport* second = nullptr;
+    QTimer::singleShot(0ms, &owner, [&] {
+        com.ComInit();
+        second = com.Reader.get();
+    });
+    // What breaks a wait on the wrong reader, so that a failure does not hang the test.
+    QTimer::singleShot(3s, &owner, [&] {
+        if (com.Reader) {
+            com.Reader->Terminate();
+            com.PortDriver()->WakeRead();
+        }
+    });
+    const auto started = Clock::now();
+    com.ComClose();
+    const auto took = Clock::now() - started;
+
+    ASSERT_EQ(second, first) << "the new reader was placed elsewhere: nothing shown";
+    EXPECT_LT(took, 1s);
+    // ComClose leaves the component closed, the reopened port included.
+    EXPECT_EQ(com.Reader, nullptr);
+    EXPECT_EQ(com.PortDriver(), nullptr);
+    com.ComInit();
+    EXPECT_TRUE(com.Initialized) << com.ErrorText;
+    pty.Write("again");
+    EXPECT_TRUE(log.WaitForBytes(5));
+    EXPECT_EQ(log.Joined(), "again");
+}
