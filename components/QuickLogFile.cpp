@@ -76,7 +76,8 @@ bool TQuickLogFile::Log(const AnsiString& text)
     // Unbuffered, so the whole line goes out in one write.
     std::setvbuf(file, nullptr, _IONBF, 0);
     const AnsiString data = DiskLine(line);
-    (void)std::fwrite(data.data(), 1, data.size(), file);
-    std::fclose(file);
-    return true;
+    // A short write (a full disk) or a failed close means the line did not reach the file.
+    const bool written = std::fwrite(data.data(), 1, data.size(), file) == data.size();
+    const bool closed = std::fclose(file) == 0;
+    return written && closed;
 }

@@ -25,8 +25,9 @@ public:
 
     // Builds the line, calls OnEvent with it (before any file work, whatever LogToFile is),
     // then, when LogToFile is true, appends it to LogFileName (created when missing, never
-    // truncated, with one write of the whole line). Returns false only when LogToFile is
-    // true and the file cannot be opened (an empty name included); true otherwise. An
+    // truncated, with one write of the whole line). Returns false when LogToFile is true and
+    // the line did not reach the file: it cannot be opened (an empty name included), or the
+    // write or the close failed (a full disk); true otherwise. An
     // exception from OnEvent passes out of Log, and the line is then not written.
     bool Log(const AnsiString& text);
 

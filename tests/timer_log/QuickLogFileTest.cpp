@@ -234,6 +234,18 @@ TEST_F(QuickLogFileTest, UnopenableFilesGiveFalse)
     EXPECT_EQ(left, QStringList{"adir"});
 }
 
+// A file that opens but does not take the line (a full disk) gives false as well.
+TEST_F(QuickLogFileTest, LineTheFileDidNotTakeGivesFalse)
+{
+    log.LogToFile = true;
+    log.LogFileName = "/dev/full";
+    events.clear();
+    EXPECT_FALSE(log.Log("lost on a full disk"));
+    EXPECT_EQ(events.size(), 1u);
+    log.LogFileName = Path("fine.log");
+    EXPECT_TRUE(log.Log("kept"));
+}
+
 TEST_F(QuickLogFileTest, ExceptionFromOnEventPassesOutAndNothingIsWritten)
 {
     log.LogToFile = true;
