@@ -4,6 +4,20 @@
 #include <langinfo.h>
 #include <locale.h>
 
+namespace {
+
+// A byte that can stand alone in the stamp: printable ASCII that is no letter or digit. A
+// letter ("%Hh%M") is no separator, and a byte above 0x7F is part of a multi-byte character
+// ("%H時%M分%S秒") that one byte of it would break.
+char SeparatorOrColon(char c)
+{
+    const auto u = static_cast<unsigned char>(c);
+    const bool alnum = (u >= '0' && u <= '9') || (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z');
+    return u >= 0x20 && u < 0x7F && !alnum ? c : ':';
+}
+
+} // namespace
+
 char TimeSeparatorFromFormat(const char* format)
 {
     if (!format)
@@ -28,7 +42,7 @@ char TimeSeparatorFromFormat(const char* format)
         case 'k':
         case 'l':
             if (p[1] && p[1] != '%')
-                return p[1];
+                return SeparatorOrColon(p[1]);
             return ':';
         default:
             break;

@@ -6,6 +6,7 @@
 char LocaleTimeSeparator();
 
 // The separator found in a strftime-style time format such as "%H:%M:%S" or "%H.%M":
-// the literal character that follows the hours; ':' for "%T", "%R", "%r" and when the
-// format has no hours followed by a literal character.
+// the literal character that follows the hours, when it is printable ASCII and no letter
+// or digit; ':' otherwise (a multi-byte character such as in "%H時%M分%S秒"), for "%T", "%R",
+// "%r", and when the format has no hours followed by a literal character.
 char TimeSeparatorFromFormat(const char* format);
