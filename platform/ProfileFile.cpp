@@ -1,8 +1,8 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/FileRewrite.h"
+
 #include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -282,7 +282,6 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     }
 
     AnsiString old;
-    mode_t mode = 0666;
     struct stat st
     {
     };
@@ -293,37 +292,14 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
         if (!text)
             throw failure;
         old = *text;
-        mode = st.st_mode & 07777;
     } else if (errno != ENOENT) {
         throw failure;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
     }
-
-    const AnsiString updated = profile::ReplaceValue(old, section, key, value);
-
-    AnsiString temp = target + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
+    // Once per start: what writers killed in mid-write left beside the file.
+    if (!staleRemoved_) {
+        staleRemoved_ = true;
+        filerewrite::RemoveStaleTemporaries(target);
+    }
+    if (!filerewrite::Rewrite(target, profile::ReplaceValue(old, section, key, value)))
         throw failure;
-    bool ok = ::fchmod(fd, mode) == 0;
-    std::size_t written = 0;
-    while (ok && written < updated.size()) {
-        const ssize_t n = ::write(fd, updated.data() + written, updated.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            written += std::size_t(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        throw failure;
-    }
 }

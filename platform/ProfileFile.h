@@ -63,13 +63,16 @@ public:
     // is missing. Never throws.
     std::vector<std::pair<AnsiString, AnsiString>> ReadSection(std::string_view section) const;
 
-    // Sets one key, creating the file and the section when missing. The new file is written
-    // beside the old one under a temporary name and renamed over it, so a failure in mid-write
-    // leaves the old file whole. Throws Exception("Unable to write to " + path) when the file
-    // cannot be written, and also when section, key or value hold a line break or a NUL
-    // (which the format cannot carry), or the section or key name is empty.
+    // Sets one key, creating the file and the section when missing. The file is rewritten
+    // as a whole (see FileRewrite.h): a failure or a kill in mid-write leaves the old file
+    // whole, the file keeps its owner and mode, and a file the user may not write (or one
+    // without any write permission) stays as it was. The first write also removes temporary
+    // files that killed writers left. Throws Exception("Unable to write to " + path) when
+    // the file cannot be written, and also when section, key or value hold a line break or a
+    // NUL (which the format cannot carry), or the section or key name is empty.
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
 
 private:
     AnsiString path_;
+    bool staleRemoved_ = false;
 };
