@@ -107,8 +107,14 @@ bool FlowControl::Release()
 
 std::size_t FlowControl::MayTake() const
 {
-    if (!xoffStanding_ || !s_.paced)
+    if (!s_.paced)
         return SIZE_MAX;
+    if (!xoffStanding_) {
+        // Up to the byte that reaches the high mark, and what the receiver holds after it:
+        // bytes that a late unit finds waiting came one by one on the line, so the unit
+        // would have decided its XOFF at that byte, however late it reads them.
+        return (s_.xoffAt > Held() ? s_.xoffAt - Held() : 0) + kAfterXoffAllowance;
+    }
     return takenSinceXoff_ >= kAfterXoffAllowance ? 0 : kAfterXoffAllowance - takenSinceXoff_;
 }
 

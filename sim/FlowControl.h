@@ -54,8 +54,9 @@ public:
     // true when an XON must be sent.
     bool Release();
 
-    // How many more bytes the unit may take off the line now (paced mode limits this while
-    // the XOFF stands; otherwise there is no limit).
+    // How many more bytes the unit may take off the line at once. Paced: up to the high mark
+    // plus kAfterXoffAllowance while no XOFF stands, then what is left of the allowance;
+    // unpaced: no limit.
     std::size_t MayTake() const;
     // When the next buffered byte will have been programmed (Clock::time_point::max() when
     // the buffer is empty).

@@ -160,6 +160,10 @@ std::size_t Unit::Allowance(Clock::time_point now) const
             return 0;
         const auto slots = static_cast<std::size_t>((now - nextByteAt_) / byteTime_) + 1;
         allowed = lineIdle_ ? std::min(slots, kFifo) : slots;
+        // Before the download a read may hold its first line: the rest of that read reaches
+        // the receive buffer at once, so it stays within the FIFO's worth.
+        if (phase_ == Phase::Upload)
+            allowed = std::min(allowed, kFifo);
     }
     if (phase_ == Phase::Download)
         allowed = std::min(allowed, flow_->MayTake());

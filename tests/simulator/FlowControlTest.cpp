@@ -74,8 +74,12 @@ TEST(SimFlowControl, PacedUnitTakesOnlyItsFifoAfterXoff)
 {
     const auto t0 = Clock::now();
     FlowControl flow(Settings(true), t0);
-    EXPECT_EQ(flow.MayTake(), SIZE_MAX);
-    flow.Arrive(std::string(75, 'a'), t0);
+    // Before the XOFF: up to the high mark and the allowance after it, however many bytes
+    // wait, as they came one by one on the line.
+    EXPECT_EQ(flow.MayTake(), 75 + FlowControl::kAfterXoffAllowance);
+    flow.Arrive(std::string(30, 'a'), t0);
+    EXPECT_EQ(flow.MayTake(), 45 + FlowControl::kAfterXoffAllowance);
+    flow.Arrive(std::string(45, 'a'), t0);
     ASSERT_EQ(flow.Decide(t0), FlowControl::Signal::Xoff);
     EXPECT_EQ(flow.MayTake(), FlowControl::kAfterXoffAllowance);
     flow.Arrive(std::string(10, 'a'), t0 + 100ms);

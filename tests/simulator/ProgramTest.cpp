@@ -9,7 +9,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <atomic>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -112,6 +115,53 @@ TEST(SimProgram, MakesFirmwareFilesAndRejectsBadCommandLines)
     ASSERT_TRUE(missing.waitForFinished(10000));
     EXPECT_EQ(missing.exitCode(), 1);
     EXPECT_TRUE(missing.readAllStandardError().contains("No such file"));
+}
+
+// A paced unit whose own process is stopped now and then during the download (as a busy
+// machine delays it): the bytes the pty gathered meanwhile are taken no faster than the
+// line delivers them, so the unit holds the line in time and nothing overruns.
+TEST(SimProgram, UnitDelayedByTheMachineStillPacesTheLine)
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("ttyUnit");
+    const QString report = dir.filePath("report.json");
+    QProcess sim;
+    sim.start(kProgram, {"--link", link, "--units", "1", "--report", report, "--pause-ms", "50",
+                         "--baud", "3000000", "--program-rate", "1000000"});
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    ASSERT_TRUE(WaitForLink(link.toStdString(), 10s));
+    const auto pid = static_cast<pid_t>(sim.processId());
+    {
+        TestClient client(link.toStdString(), true);
+        ASSERT_TRUE(client.Connect());
+        FirmwareRecipe recipe;
+        recipe.size = 96 * 1024;
+        const std::string file = MakeFirmwareText(recipe);
+        std::atomic<bool> sending{true};
+        int stops = 0;
+        std::thread delayer([&] {
+            while (sending) {
+                std::this_thread::sleep_for(20ms);
+                ::kill(pid, SIGSTOP);
+                std::this_thread::sleep_for(40ms);
+                ::kill(pid, SIGCONT);
+                ++stops;
+            }
+        });
+        const bool sent = client.SendFile(file);
+        sending = false;
+        delayer.join();
+        ASSERT_TRUE(sent);
+        EXPECT_GE(stops, 3);
+        ASSERT_TRUE(client.ReadUntil("CRC is OK\r\n", 30s)) << client.Received();
+    }
+    ASSERT_TRUE(sim.waitForFinished(10000));
+    QFile file(report);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QJsonArray units = QJsonDocument::fromJson(file.readAll()).object()["units"].toArray();
+    ASSERT_EQ(units.size(), 1);
+    EXPECT_EQ(units[0].toObject()["result"].toString(), "crc-ok");
+    EXPECT_EQ(units[0].toObject()["overrun_bytes"].toInt(-1), 0);
 }
 
 } // namespace
