@@ -125,7 +125,8 @@ void SerialPort::Purge()
         ++p.purgeCount;
         p.in.Clear();
         p.device.Flush();
-        p.ReleaseHold();
+        // The hold stays: only the peer's XON (or switching fOutX off, or closing) ends it,
+        // and what waits for it is exactly what the peer asked not to be sent yet.
         p.MaybeSendXon();
     }
     p.readCv.notify_all();

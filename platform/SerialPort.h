@@ -131,9 +131,9 @@ public:
 
     // Abandons pending transfers and empties both directions: the kernel's queues and the
     // driver's input queue. A Read or Write in progress ends with Aborted. A hold by the
-    // peer's XOFF is released too: what it held back has just been discarded. On a pty,
-    // which has no transmit queue of its own, only the input side is flushed: bytes already
-    // written wait at the far end, as on a wire.
+    // peer's XOFF is kept: only the peer's XON, switching fOutX off, or closing the port ends
+    // it. On a pty, which has no transmit queue of its own, only the input side is flushed:
+    // bytes already written wait at the far end, as on a wire.
     void Purge();
 
     // Reads up to `size` bytes under the timeouts (see SerialTimeouts). Returns Ok with

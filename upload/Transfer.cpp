@@ -131,11 +131,14 @@ void TForm1::TransferFile()
     };
     // Before each line: handle the waiting messages, then wait as long as the unit holds
     // the line, handling messages as they come (Cancel, packets, ticks) without spinning.
+    // A purge (Cancel's) keeps the hold: Cancel ends the wait, and the waiting line is not
+    // sent to a unit that asked the line to stop (a unit that never sends XON would keep the
+    // transfer waiting for good).
     const auto waitWhileHeld = [&] {
         for (;;) {
             Application->ProcessMessages();
             UpdateXoffIndicator(lineHeld());
-            if (!FXoffShown)
+            if (!FXoffShown || FCancelRequest)
                 return;
             WaitForMessages(HoldPollInterval);
         }
@@ -169,6 +172,8 @@ void TForm1::TransferFile()
                     ckbSingleStep->setChecked(false);
                 showProgress(byteCount / 4);
                 waitWhileHeld();
+                if (FCancelRequest)
+                    break;
                 holdWatch.start();
                 MyCom1->Write(line);
                 holdWatch.stop();

@@ -146,7 +146,10 @@ TEST_F(MyComFlowTest, XoffHoldsTheLineUntilXonAndWriteWaitsMeanwhile)
     EXPECT_EQ(com->GetStatus().Flags & fXoffHold, 0u);
 }
 
-TEST_F(MyComFlowTest, PurgeEndsAWriteTheLineNeverReleases)
+// Cancel, the Comm Setup page and the unit's packets after a transfer purge the port: a
+// purge abandons a write that waits for the line, but only the peer's XON ends its hold, so
+// nothing written after the purge (the next wake-up byte) reaches the peer before it.
+TEST_F(MyComFlowTest, PurgeEndsAWaitingWriteAndKeepsThePeersHold)
 {
     TMyCom* com = OpenWithXonXoff();
     HoldLine(com);
@@ -155,12 +158,44 @@ TEST_F(MyComFlowTest, PurgeEndsAWriteTheLineNeverReleases)
         purged = true;
         com->Purge();
     });
-    com->Write(std::string(3000, 'x'));
+    com->Write(std::string(3000, 'x')); // returns when the purge abandons it
     EXPECT_TRUE(purged);
-    // The abandoned bytes never go out, and the port still works.
-    EXPECT_EQ(pty.ReadFor(kSettle), "");
+    EXPECT_NE(com->GetStatus().Flags & fXoffHold, 0u) << "the purge ended the peer's hold";
+
+    std::string seenBeforeXon = "unset";
+    bool xonSent = false;
+    QTimer::singleShot(300ms, &owner, [&] {
+        seenBeforeXon = pty.ReadFor(100ms);
+        EXPECT_NE(com->GetStatus().Flags & fXoffHold, 0u);
+        xonSent = true;
+        pty.Write(kXon);
+    });
+    com->Write("\r");
+    EXPECT_TRUE(xonSent) << "the write did not wait for the peer's XON";
+    EXPECT_EQ(seenBeforeXon, "");
+    // After the XON: the wake-up byte, and nothing of the abandoned write.
+    EXPECT_EQ(pty.ReadFor(kSettle), "\r");
+    EXPECT_EQ(com->GetStatus().Flags & fXoffHold, 0u);
     com->Write("next");
     EXPECT_EQ(pty.Read(4, kPatience), "next");
+}
+
+// Switching output flow control off, and closing the port, end a hold as well.
+TEST_F(MyComFlowTest, FlowControlOffOrAReopenEndsTheHold)
+{
+    TMyCom* com = OpenWithXonXoff();
+    HoldLine(com);
+    com->SetXonXoff(false);
+    EXPECT_EQ(com->GetStatus().Flags & fXoffHold, 0u);
+    com->Write("off");
+    EXPECT_EQ(pty.Read(3, kPatience), "off");
+
+    com->SetXonXoff(true);
+    HoldLine(com);
+    com->ComInit();
+    EXPECT_EQ(com->GetStatus().Flags & fXoffHold, 0u);
+    com->Write("reopened");
+    EXPECT_EQ(pty.Read(8, kPatience), "reopened");
 }
 
 TEST_F(MyComFlowTest, WriteFromAHandlerWaitsBehindTheHeldWrite)

@@ -131,7 +131,8 @@ TEST_F(SerialFlowTest, SwitchingFlowControlOffReleasesAHold)
     EXPECT_EQ(pty.Read(2, 2s), "go");
 }
 
-TEST_F(SerialFlowTest, PurgeEndsAHeldWriteAndReleasesTheHold)
+// Only the peer's XON ends its hold; a purge abandons the held write and keeps the hold.
+TEST_F(SerialFlowTest, PurgeEndsAHeldWriteAndKeepsTheHold)
 {
     HoldByPeer();
     auto writer = std::async(std::launch::async, [&] {
@@ -142,9 +143,14 @@ TEST_F(SerialFlowTest, PurgeEndsAHeldWriteAndReleasesTheHold)
     port->Purge();
     ASSERT_EQ(writer.wait_for(5s), std::future_status::ready);
     EXPECT_EQ(writer.get(), SerialResult::Aborted);
-    EXPECT_FALSE(port->OutputHeld());
-    EXPECT_FALSE(StatusShowsHold());
+    EXPECT_TRUE(port->OutputHeld());
+    EXPECT_TRUE(StatusShowsHold());
     std::size_t written = 0;
+    EXPECT_EQ(port->Write("after", 5, &written, 300ms), SerialResult::Timeout);
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(pty.ReadFor(200ms), "");
+    ASSERT_EQ(pty.Write(kXon), 1u);
+    ASSERT_TRUE(WaitFor([&] { return !port->OutputHeld(); }, 2s));
     EXPECT_EQ(port->Write("after", 5, &written, 1s), SerialResult::Ok);
     EXPECT_EQ(pty.Read(5, 2s), "after");
 }
