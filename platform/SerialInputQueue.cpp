@@ -1,19 +1,33 @@
 #include "platform/SerialInputQueue.h"
 
 #include <algorithm>
+#include <new>
+
+namespace {
+
+// The smallest step of the ring's growth.
+constexpr std::size_t kMinBuffer = 4096;
+
+} // namespace
 
 bool SerialInputQueue::Resize(std::size_t capacity)
 {
-    std::vector<char> bytes(size_);
-    std::deque<Chunk> chunks = chunks_;
-    Copy(bytes.data(), size_);
     const bool fits = size_ <= capacity;
     std::size_t keep = std::min(size_, capacity);
-    buf_.assign(capacity, 0);
-    std::copy_n(bytes.data(), keep, buf_.data());
-    head_ = 0;
+    if (buf_.size() > capacity) {
+        const std::size_t size = size_;
+        size_ = keep; // Reallocate copies only the bytes kept
+        try {
+            Reallocate(capacity);
+        } catch (...) {
+            size_ = size;
+            throw;
+        }
+    }
     size_ = keep;
-    chunks_.clear();
+    capacity_ = capacity;
+    std::deque<Chunk> chunks;
+    chunks.swap(chunks_);
     for (const auto& c : chunks) {
         if (keep == 0)
             break;
@@ -24,9 +38,32 @@ bool SerialInputQueue::Resize(std::size_t capacity)
     return fits;
 }
 
+void SerialInputQueue::Reallocate(std::size_t size)
+{
+    std::vector<char> bytes(size);
+    Copy(bytes.data(), size_);
+    buf_.swap(bytes);
+    head_ = 0;
+}
+
+bool SerialInputQueue::Grow(std::size_t need)
+{
+    if (need <= buf_.size())
+        return true;
+    const std::size_t doubled = buf_.size() > capacity_ / 2 ? capacity_ : buf_.size() * 2;
+    try {
+        Reallocate(std::min(capacity_, std::max({need, doubled, kMinBuffer})));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
 std::size_t SerialInputQueue::Push(const char* data, std::size_t count, Clock::time_point time)
 {
-    const std::size_t n = std::min(count, Free());
+    std::size_t n = std::min(count, Free());
+    if (!Grow(size_ + n))
+        n = buf_.size() - size_;
     if (n == 0)
         return 0;
     std::size_t tail = (head_ + size_) % buf_.size();
@@ -76,6 +113,8 @@ std::size_t SerialInputQueue::PopChunk(char* out, std::size_t count)
 
 void SerialInputQueue::Copy(char* out, std::size_t n) const
 {
+    if (n == 0)
+        return;
     const std::size_t first = std::min(n, buf_.size() - head_);
     std::copy_n(buf_.data() + head_, first, out);
     std::copy_n(buf_.data(), n - first, out + first);

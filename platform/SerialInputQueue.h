@@ -13,18 +13,22 @@ class SerialInputQueue
 public:
     using Clock = std::chrono::steady_clock;
 
-    explicit SerialInputQueue(std::size_t capacity) : buf_(capacity) {}
+    // Memory is taken as bytes fill the queue, not for its whole capacity at once: a queue
+    // of gigabytes costs only what it holds.
+    explicit SerialInputQueue(std::size_t capacity) : capacity_(capacity) {}
 
     std::size_t Size() const { return size_; }
-    std::size_t Capacity() const { return buf_.size(); }
-    std::size_t Free() const { return buf_.size() - size_; }
+    std::size_t Capacity() const { return capacity_; }
+    std::size_t Free() const { return capacity_ - size_; }
 
     // Changes the capacity, keeping the oldest bytes that fit with their arrival times;
-    // returns false when bytes had to be dropped.
+    // returns false when bytes had to be dropped. May throw std::bad_alloc, leaving the
+    // queue as it was.
     bool Resize(std::size_t capacity);
 
     // Appends up to Free() bytes that arrived at `time`; returns how many were taken (the
-    // caller counts the rest as an overflow).
+    // caller counts the rest as an overflow, also when the memory to hold them cannot be
+    // had).
     std::size_t Push(const char* data, std::size_t count, Clock::time_point time);
 
     // Moves the oldest bytes to out[*taken] onwards until *taken reaches `size`, the queue
@@ -47,8 +51,14 @@ private:
     // Takes up to `count` bytes of the oldest chunk; only when not empty.
     std::size_t PopChunk(char* out, std::size_t count);
     void Copy(char* out, std::size_t n) const;
+    // A buffer of `size` bytes (at least Size()) holding the queue's bytes from its start.
+    void Reallocate(std::size_t size);
+    // Makes room for `need` bytes in all, within the capacity; false when the memory cannot
+    // be had.
+    bool Grow(std::size_t need);
 
-    std::vector<char> buf_;
+    std::size_t capacity_;
+    std::vector<char> buf_; // the ring; grows toward capacity_ as the queue fills
     std::size_t head_ = 0;
     std::size_t size_ = 0;
     std::deque<Chunk> chunks_;

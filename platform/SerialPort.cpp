@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 #include <sys/ioctl.h>
 
 namespace {
@@ -111,8 +112,13 @@ bool SerialPort::SetupQueues(std::uint32_t inQueue, std::uint32_t outQueue)
         return false;
     }
     std::lock_guard lock(p.m);
-    if (inQueue != p.in.Capacity() && !p.in.Resize(inQueue))
-        p.errors |= CE_RXOVER;
+    try {
+        if (inQueue != p.in.Capacity() && !p.in.Resize(inQueue))
+            p.errors |= CE_RXOVER;
+    } catch (const std::bad_alloc&) {
+        p.lastErrno = ENOMEM;
+        return false;
+    }
     p.outQueueSize = outQueue;
     return true;
 }

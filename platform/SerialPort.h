@@ -125,8 +125,10 @@ public:
 
     // Queue sizes (the role of SetupComm): the input queue holds `inQueue` bytes; when it
     // overflows the excess is dropped and CE_RXOVER is set. Zero sizes are refused. Bytes
-    // beyond a smaller new size are dropped the same way. `outQueue` is kept only: the
-    // writer keeps the kernel's transmit queue at most 128 bytes deep whatever it is.
+    // beyond a smaller new size are dropped the same way. The queue takes memory as bytes
+    // fill it, so a huge size costs nothing until used; false (ENOMEM) when even shrinking
+    // cannot get its memory. `outQueue` is kept only: the writer keeps the kernel's transmit
+    // queue at most 128 bytes deep whatever it is.
     bool SetupQueues(std::uint32_t inQueue, std::uint32_t outQueue);
 
     // Abandons pending transfers and empties both directions: the kernel's queues and the

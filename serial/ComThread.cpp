@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 #include <chrono>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -20,6 +21,8 @@ constexpr auto kKeepWindowAliveAfter = 20ms;
 // ComClose's wait for the reader: rounds of message handling with this pause between them,
 // so the wait neither spins a core nor delays the close noticeably.
 constexpr auto kCloseRound = 1ms;
+const char* const kSetupCommFailed = "SetupComm Failed - try reducing buffer size.";
+
 // A reader with a packet size of 0 has nothing to read; it idles in steps of this length.
 constexpr auto kIdleStep = 100ms;
 
@@ -171,7 +174,11 @@ void TComThread::CloseLater(std::unique_ptr<TComport> reader, std::unique_ptr<Se
 void TComThread::SetBufSize(std::uint32_t value)
 {
     FBufSize = value;
-    SetupBuffers();
+    try {
+        SetupBuffers();
+    } catch (const std::bad_alloc&) {
+        throw Exception(kSetupCommFailed);
+    }
 }
 
 void TComThread::SetBaud(std::uint32_t value)
@@ -249,14 +256,22 @@ void TComThread::InitPort()
         Initialized = true;
         SystemErrorText.clear();
     } catch (const Exception& e) {
-        if (PortHandle) {
-            if (PortHandle->LastErrno() != 0)
-                SystemErrorText = PortHandle->Path() + ": " + PortHandle->LastErrorText();
-            PortHandle.reset();
-        }
-        ErrorText = e.Message;
-        Initialized = false;
+        FailOpen(e.Message);
+    } catch (const std::bad_alloc&) {
+        // The queues the settings ask for cannot be had: a failed opening like any other.
+        FailOpen(kSetupCommFailed);
     }
+}
+
+void TComThread::FailOpen(const AnsiString& message)
+{
+    if (PortHandle) {
+        if (PortHandle->LastErrno() != 0)
+            SystemErrorText = PortHandle->Path() + ": " + PortHandle->LastErrorText();
+        PortHandle.reset();
+    }
+    ErrorText = message;
+    Initialized = false;
 }
 
 void TComThread::SetupState()
@@ -296,7 +311,7 @@ void TComThread::SetupBuffers()
     if (!PortHandle)
         return;
     if (!PortHandle->SetupQueues(FBufSize, FBufSize))
-        throw Exception("SetupComm Failed - try reducing buffer size.");
+        throw Exception(kSetupCommFailed);
 }
 
 void TComThread::SetupThread()

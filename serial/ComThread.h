@@ -136,6 +136,8 @@ public:
     std::uint32_t PacketSize() const { return FPacketSize; }
     std::uint32_t Timeout() const { return FTimeout; }
 
+    // Refuses with "SetupComm Failed - try reducing buffer size." (the value stays stored)
+    // when the open port cannot have queues of this size.
     virtual void SetBufSize(std::uint32_t value);
     virtual void SetBaud(std::uint32_t value);
     // Refuses 6, 7 or 8 data bits while StopBits is s1_5 (the value is then not stored).
@@ -179,6 +181,8 @@ public:
 
 protected:
     void InitPort();
+    // Records a failed opening and closes the port.
+    void FailOpen(const AnsiString& message);
     virtual void SetupThread();
     virtual void SetupState();
     virtual void SetupBuffers();

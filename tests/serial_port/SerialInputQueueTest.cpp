@@ -151,6 +151,28 @@ TEST(SerialInputQueueTest, ResizingKeepsTheOldestBytesWithTheirArrivalTimes)
     EXPECT_EQ(TakeOne(q, 160, 2ms), "xyz");
 }
 
+// A queue of 4 GiB (the largest BufSize) holds what it is given, growing as it fills, with
+// bytes that wrap around the ring kept in order across each growth.
+TEST(SerialInputQueueTest, AHugeQueueGrowsAsItFillsAndKeepsTheOrder)
+{
+    SerialInputQueue q(0xFFFFFFFFu);
+    EXPECT_EQ(q.Capacity(), 0xFFFFFFFFu);
+    std::string sent;
+    std::string taken;
+    for (int round = 0; round < 40; ++round) {
+        std::string chunk(1000 + 997 * round, '\0');
+        for (std::size_t i = 0; i < chunk.size(); ++i)
+            chunk[i] = char('a' + (sent.size() + i) % 26);
+        ASSERT_EQ(q.Push(chunk.data(), chunk.size(), kT0), chunk.size());
+        sent += chunk;
+        taken += TakeOne(q, chunk.size() / 2, 0ms); // leaves the rest to wrap around
+    }
+    while (q.Size() > 0)
+        taken += TakeOne(q, 4096, 0ms);
+    EXPECT_EQ(taken, sent);
+    EXPECT_EQ(q.Free(), 0xFFFFFFFFu);
+}
+
 TEST(SerialInputQueueTest, ClearEmptiesTheQueue)
 {
     SerialInputQueue q(8);
