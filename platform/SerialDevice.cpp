@@ -160,15 +160,14 @@ void SerialDevice::Close(bool releasePeer)
     locked_ = false;
 }
 
-void SerialDevice::Flush()
+void SerialDevice::FlushInput()
 {
-    // A pty shows no transmit queue: what the slave wrote already waits at the far end, like
-    // bytes on a wire, and flushing "output" there would discard the peer's unread input
-    // instead (up to ~20 KiB of a firmware file's tail). So a pty flushes input only.
-    const int queues = isPty_ ? TCIFLUSH : TCIOFLUSH;
+    // Never TCOFLUSH: on a UART or USB adapter it throws away up to the 128 bytes the writer
+    // keeps queued (a firmware file's last lines when the unit's first result purges the
+    // port); on a pty it would discard the peer's unread input instead.
     int r;
     do
-        r = ::tcflush(fd_, queues);
+        r = ::tcflush(fd_, TCIFLUSH);
     while (r < 0 && errno == EINTR);
 }
 

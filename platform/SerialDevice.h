@@ -44,9 +44,9 @@ public:
     // c_cflag as the device had it before Open.
     std::uint32_t OriginalCflag() const { return originalCflag_; }
 
-    // Discards what the kernel holds for the line (Purge). A pty shows no transmit queue:
-    // there only the input side is flushed.
-    void Flush();
+    // Discards what the kernel received and nobody has read yet (Purge). The transmit side
+    // is left alone: what waits there was reported as written.
+    void FlushInput();
 
     // Raises or lowers the TIOCM_ lines in `bits`; nothing on a pty.
     void SetLines(int bits, bool on);

@@ -130,7 +130,7 @@ void SerialPort::Purge()
         std::lock_guard lock(p.m);
         ++p.purgeCount;
         p.in.Clear();
-        p.device.Flush();
+        p.device.FlushInput();
         // The hold stays: only the peer's XON (or switching fOutX off, or closing) ends it,
         // and what waits for it is exactly what the peer asked not to be sent yet.
         p.MaybeSendXon();

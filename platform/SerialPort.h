@@ -131,11 +131,12 @@ public:
     // queue at most 128 bytes deep whatever it is.
     bool SetupQueues(std::uint32_t inQueue, std::uint32_t outQueue);
 
-    // Abandons pending transfers and empties both directions: the kernel's queues and the
-    // driver's input queue. A Read or Write in progress ends with Aborted. A hold by the
-    // peer's XOFF is kept: only the peer's XON, switching fOutX off, or closing the port ends
-    // it. On a pty, which has no transmit queue of its own, only the input side is flushed:
-    // bytes already written wait at the far end, as on a wire.
+    // Abandons pending transfers and empties the input side: the kernel's input queue and
+    // the driver's. A Read or Write in progress ends with Aborted; the bytes that Write had
+    // not yet handed over are dropped. Bytes a Write reported as written are never
+    // discarded: the kernel's short transmit queue (at most 128 bytes, see Write) drains
+    // within its line time, as bytes on a wire. A hold by the peer's XOFF is kept: only the
+    // peer's XON, switching fOutX off, or closing the port ends it.
     void Purge();
 
     // Reads up to `size` bytes under the timeouts (see SerialTimeouts). Returns Ok with

@@ -163,8 +163,9 @@ public:
     // window messages while it waits for the reader. Raises Exception when called from
     // inside one of this component's handlers, where the reader cannot stop.
     void ComClose();
-    // Abandons pending transfers (a Write waiting for the line returns, its bytes dropped;
-    // a pending read ends and reception goes on) and empties both queues.
+    // Abandons pending transfers (a Write waiting for the line returns, the bytes it had not
+    // handed over dropped; a pending read ends and reception goes on) and empties the input
+    // queue. What Writes handed over still goes out, and the peer's XOFF hold is kept.
     void Purge();
 
     // Sends the bytes as they are. Returns when all were handed to the driver, or when a

@@ -28,6 +28,20 @@ namespace {
 constexpr std::chrono::milliseconds HoldPollInterval{10};
 // How often a write that waits for the line looks whether the unit holds it.
 constexpr std::chrono::milliseconds WriteHoldWatchInterval{20};
+// How often the end of a transfer looks whether the device's transmit queue has drained
+// (128 bytes take 11 ms at 115200 bit/s), and what it allows beyond the bytes' line time
+// (a USB adapter's latency timer).
+constexpr std::chrono::milliseconds DrainPollInterval{2};
+constexpr std::chrono::milliseconds DrainMargin{100};
+
+using Clock = std::chrono::steady_clock;
+
+// The time `bytes` take on the line at `baud` bit/s, 10 bits a byte (8N1).
+Clock::duration LineTime(std::uint32_t bytes, std::uint32_t baud)
+{
+    const auto bits = std::chrono::duration<double>(double(bytes) * 10 / std::max(baud, 1u));
+    return std::chrono::duration_cast<Clock::duration>(bits);
+}
 
 // Blocks until a window message arrives or the interval passes, handling what arrived.
 // A timer bounds the wait: the event dispatcher's own wait has no limit.
@@ -143,6 +157,27 @@ void TForm1::TransferFile()
             WaitForMessages(HoldPollInterval);
         }
     };
+    // After the last line the file's tail may still wait in the device's transmit queue (a
+    // pty has none): the transfer ends, and "Finished Uploading" is shown, only once those
+    // bytes have left: within their line time, which does not run while the unit holds the
+    // line. Cancel ends the wait; neither its purge nor a later one discards them.
+    const auto waitForTheTail = [&] {
+        SerialStatus status = MyCom1->GetStatus();
+        auto deadline = Clock::now() + LineTime(status.cbOutQue, MyCom1->Baud()) + DrainMargin;
+        auto last = Clock::now();
+        while (status.cbOutQue > 0 && !FCancelRequest && MyCom1->Reader &&
+               MyCom1->Reader->Running) {
+            const auto now = Clock::now();
+            if (status.Flags & fXoffHold)
+                deadline += now - last;
+            else if (now >= deadline)
+                return;
+            last = now;
+            UpdateXoffIndicator((status.Flags & fXoffHold) != 0);
+            WaitForMessages(DrainPollInterval);
+            status = MyCom1->GetStatus();
+        }
+    };
     // An XOFF that comes while a line is being written holds the write itself, which keeps
     // the window alive meanwhile: this watch lights the indicator for that hold too.
     QTimer holdWatch;
@@ -180,6 +215,7 @@ void TForm1::TransferFile()
                 UnitRecords().LineSent(line.size());
                 ++byteCount;
             }
+            waitForTheTail();
         } catch (const std::exception& e) {
             failure = e.what();
         }

@@ -2,6 +2,7 @@
 #include "SerialComponentsTestSupport.h"
 
 #include <QTimer>
+#include <cstdio>
 
 using namespace serialtest;
 
@@ -178,6 +179,25 @@ TEST_F(MyComFlowTest, PurgeEndsAWaitingWriteAndKeepsThePeersHold)
     EXPECT_EQ(com->GetStatus().Flags & fXoffHold, 0u);
     com->Write("next");
     EXPECT_EQ(pty.Read(4, kPatience), "next");
+}
+
+// The end of a transfer as the main window meets it: the file's last lines are written,
+// then the unit's first packet purges the port. The purge empties the input side only, so
+// the peer receives every byte the writes reported as written.
+TEST_F(MyComFlowTest, APurgeAfterTheLastWriteLosesNothingOfTheFile)
+{
+    TMyCom* com = OpenWithXonXoff();
+    std::string file;
+    for (int n = 0; n < 150; ++n) {
+        char line[96];
+        std::snprintf(line, sizeof line, "S113%04X%064d\n", n * 16, n);
+        file += line;
+        com->Write(line);
+    }
+    pty.Write("programming complete\r\n");
+    com->Purge();
+    EXPECT_EQ(pty.Read(file.size(), kPatience), file);
+    EXPECT_EQ(pty.ReadFor(kSettle), "");
 }
 
 // Switching output flow control off, and closing the port, end a hold as well.
