@@ -267,6 +267,9 @@ void Unit::ConsumeInPhase(Clock::time_point now, std::string_view bytes)
         lastActivity_ = now;
         break;
     case Phase::Results:
+        // What follows the end record (the sender's last lone LF) belongs to the cycle too,
+        // whether or not the read that took the end record took it as well.
+        cycle_.bytes += bytes.size();
         break;
     }
 }

@@ -20,16 +20,41 @@ using namespace std::chrono_literals;
 
 const QString kProgram = QStringLiteral(ORVIX_SIM_PROGRAM);
 
+QString LinkIn(const QTemporaryDir& dir)
+{
+    return dir.filePath("ttyUnit");
+}
+
+QString ReportIn(const QTemporaryDir& dir)
+{
+    return dir.filePath("report.json");
+}
+
+// Starts the program for one cycle on a link in `dir`, its report there, and waits for the
+// link.
+void StartForOneCycle(QProcess& sim, const QTemporaryDir& dir, const QStringList& options)
+{
+    sim.start(kProgram,
+              QStringList{"--link", LinkIn(dir), "--units", "1", "--report", ReportIn(dir)} +
+                  options);
+    ASSERT_TRUE(sim.waitForStarted(10000));
+    ASSERT_TRUE(WaitForLink(LinkIn(dir).toStdString(), 10s));
+}
+
+QJsonArray ReportedUnits(const QTemporaryDir& dir)
+{
+    QFile file(ReportIn(dir));
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return QJsonDocument::fromJson(file.readAll()).object()["units"].toArray();
+}
+
 TEST(SimProgram, RunsTheAskedNumberOfCyclesWritesItsReportAndRemovesTheLink)
 {
     QTemporaryDir dir;
-    const QString link = dir.filePath("ttyUnit");
-    const QString report = dir.filePath("report.json");
+    const QString link = LinkIn(dir);
     QProcess sim;
-    sim.start(kProgram, {"--link", link, "--units", "1", "--report", report, "--pause-ms", "100",
-                         "--baud", "115200", "--program-rate", "1000000"});
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    ASSERT_TRUE(WaitForLink(link.toStdString(), 10s));
+    ASSERT_NO_FATAL_FAILURE(StartForOneCycle(
+        sim, dir, {"--pause-ms", "100", "--baud", "115200", "--program-rate", "1000000"}));
     {
         TestClient client(link.toStdString(), true);
         ASSERT_TRUE(client.Connect());
@@ -43,9 +68,7 @@ TEST(SimProgram, RunsTheAskedNumberOfCyclesWritesItsReportAndRemovesTheLink)
     EXPECT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().toStdString();
     EXPECT_FALSE(QFileInfo(link).isSymLink());
 
-    QFile file(report);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QJsonArray units = QJsonDocument::fromJson(file.readAll()).object()["units"].toArray();
+    const QJsonArray units = ReportedUnits(dir);
     ASSERT_EQ(units.size(), 1);
     const QJsonObject u = units[0].toObject();
     EXPECT_EQ(u["result"].toString(), "crc-ok");
@@ -123,13 +146,10 @@ TEST(SimProgram, MakesFirmwareFilesAndRejectsBadCommandLines)
 TEST(SimProgram, UnitDelayedByTheMachineStillPacesTheLine)
 {
     QTemporaryDir dir;
-    const QString link = dir.filePath("ttyUnit");
-    const QString report = dir.filePath("report.json");
+    const QString link = LinkIn(dir);
     QProcess sim;
-    sim.start(kProgram, {"--link", link, "--units", "1", "--report", report, "--pause-ms", "50",
-                         "--baud", "3000000", "--program-rate", "1000000"});
-    ASSERT_TRUE(sim.waitForStarted(10000));
-    ASSERT_TRUE(WaitForLink(link.toStdString(), 10s));
+    ASSERT_NO_FATAL_FAILURE(StartForOneCycle(
+        sim, dir, {"--pause-ms", "50", "--baud", "3000000", "--program-rate", "1000000"}));
     const auto pid = static_cast<pid_t>(sim.processId());
     {
         TestClient client(link.toStdString(), true);
@@ -156,9 +176,7 @@ TEST(SimProgram, UnitDelayedByTheMachineStillPacesTheLine)
         ASSERT_TRUE(client.ReadUntil("CRC is OK\r\n", 30s)) << client.Received();
     }
     ASSERT_TRUE(sim.waitForFinished(10000));
-    QFile file(report);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    const QJsonArray units = QJsonDocument::fromJson(file.readAll()).object()["units"].toArray();
+    const QJsonArray units = ReportedUnits(dir);
     ASSERT_EQ(units.size(), 1);
     EXPECT_EQ(units[0].toObject()["result"].toString(), "crc-ok");
     EXPECT_EQ(units[0].toObject()["overrun_bytes"].toInt(-1), 0);
