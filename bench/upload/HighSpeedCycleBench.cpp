@@ -17,8 +17,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QString CrcOk = "CRC OK!!!  Waiting for Connection...";
-
 struct Run
 {
     bool passed = false;
@@ -37,10 +35,10 @@ Run OneCycle(int baud)
         return {false, "no firmware file: " + unit.Error()};
     unitbench::Uploader tool;
     tool.Click(tool.Form().ConnectButton);
-    if (!tool.WaitForStatus("Connection established"))
+    if (!tool.WaitForStatus(unitbench::Greeted))
         return {false, "no greeting"};
     tool.SelectFile(path);
-    const bool verdict = tool.WaitForStatus(CrcOk, 30s);
+    const bool verdict = tool.WaitForStatus(unitbench::CrcOk, 30s);
     unit.WaitForUnits(1, 5s);
     const QJsonArray units = unit.Units();
     if (units.isEmpty())
