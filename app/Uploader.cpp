@@ -144,7 +144,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     connect(cbBaudRate, &QComboBox::currentTextChanged, this,
             [this] { Application->HandleEvent([this] { cbBaudRateChange(cbBaudRate); }); });
 
-    // The control that takes the focus first when the window is activated.
+    // The control that takes the focus first, when the window is first shown.
     cbComPort->setFocus(Qt::OtherFocusReason);
 }
 

@@ -1,6 +1,7 @@
 #include "platform/PageFocus.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QTabWidget>
 
 TPageFocus::TPageFocus(QTabWidget* pages) : pages_(pages)
@@ -8,6 +9,17 @@ TPageFocus::TPageFocus(QTabWidget* pages) : pages_(pages)
     current_ = pages_->currentWidget();
     connect(qApp, &QApplication::focusChanged, this, &TPageFocus::OnFocusChanged);
     connect(pages_, &QTabWidget::currentChanged, this, &TPageFocus::OnCurrentChanged);
+    pages_->window()->installEventFilter(this);
+}
+
+bool TPageFocus::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && watched == pages_->window() && !shown_) {
+        shown_ = true;
+        if (QWidget* first = pages_->window()->focusWidget(); first && !active_)
+            MoveActiveControl(first);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 TPageFocus::~TPageFocus() = default;

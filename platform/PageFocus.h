@@ -1,6 +1,9 @@
 // The input-focus rules of the class library's tab pages, over a QTabWidget:
 // - a page is "entered" (its OnEnter runs) when the focused control moves into the page
-//   from a control outside it, or from no control at all (the window's first focus too);
+//   from a control outside it, or from no control at all;
+// - the window's first focus is taken when the window is first shown: the page of the
+//   control set to take the focus first is entered then, not when the window system later
+//   activates the window (that may come after a click that already ran its handler);
 // - making a page active while the focused control lies on the page being left moves the
 //   focus into the new page, which is entered within that call; a switch made while the
 //   focus lies elsewhere, or on no control, enters nothing;
@@ -42,6 +45,9 @@ public:
     // The window's focused control as the rules see it (null: no control).
     QWidget* ActiveControl() const { return active_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QWidget* PageOf(QWidget* w) const;
     void MoveActiveControl(QWidget* now);
@@ -53,4 +59,5 @@ private:
     QPointer<QWidget> current_;
     std::map<QWidget*, std::function<void()>> onEnter_;
     bool disabling_ = false;
+    bool shown_ = false;
 };

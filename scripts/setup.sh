@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-          libgtest-dev libgmock-dev zlib1g-dev srecord xvfb xauth fonts-dejavu-core
-          fonts-liberation imagemagick locales "$@")
+          libgtest-dev libgmock-dev zlib1g-dev srecord xvfb xauth xdotool openbox wmctrl
+          fonts-dejavu-core fonts-liberation imagemagick locales "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,137 @@
+// The real uploader on a virtual desktop, driven with the mouse and keyboard through the X
+// server as an operator drives it, against the unit simulator.
+#include "tests/desktop/Desktop.h"
+
+#include "tests/upload_cycle/UnitBench.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace std::chrono_literals;
+using desktop::VirtualDisplay;
+
+namespace {
+
+const QString MainTitle = "Tallowmere Orvix-500 Firmware Uploader";
+const QString Greeted = "status : Connection established";
+const QString CrcOk = "status : CRC OK!!!  Waiting for Connection...";
+const QString Canceled = "status : Upload Canceled";
+
+// Places in the main window (window coordinates) of the controls the tests click: the
+// window's size and layout are fixed (224 by 225 pixels, the controls at their designed places).
+struct Place
+{
+    int x;
+    int y;
+};
+constexpr Place CommTab{45, 13};
+constexpr Place UploadTab{118, 13};
+constexpr Place Connect{101, 92};
+constexpr Place DisplayHelp{40, 120};
+constexpr Place SelectFile{57, 60};
+
+// The unit on an unpaced line with a fast flash: a cycle takes a moment.
+const QStringList Quick = {
+    "--verbose", "--baud",     "0",   "--program-rate", "400000", "--buffer", "65536", "--xoff-at",
+    "61440",     "--pause-ms", "100", "--greet-after",  "1"};
+// The unit at the line rate of 115200 bit/s with a fast flash: 64 KiB take several seconds.
+const QStringList LineRate = {"--verbose", "--baud", "115200",    "--program-rate", "400000",
+                              "--buffer",  "65536",  "--xoff-at", "61440"};
+// A unit that sends XOFF and never XON: the transfer waits for ever.
+const QStringList NeverXon = {"--verbose", "--baud", "115200", "--fault", "never-xon"};
+
+class Desktop : public testing::Test
+{
+protected:
+    // The X server (with `manager`), the simulator with `options`, a firmware file of
+    // `firmwareSize` image bytes preset in Uploader.ini (none when 0), and the uploader with
+    // its main window shown.
+    void Start(VirtualDisplay::WindowManager manager, const QStringList& options,
+               int firmwareSize = 0)
+    {
+        display = std::make_unique<VirtualDisplay>(manager);
+        ASSERT_EQ(display->Error(), "");
+        unit = std::make_unique<unitbench::SimulatedUnit>(ORVIX_SIM_PATH, options);
+        ASSERT_EQ(unit->Error(), "");
+        QByteArray ini = "[SystemSection]\r\n";
+        if (firmwareSize > 0) {
+            firmware = unit->MakeFirmware("firmware.out", firmwareSize);
+            ASSERT_FALSE(firmware.isEmpty()) << unit->Error().toStdString();
+            ini += "FileName=" + firmware.toLocal8Bit() + "\r\n";
+        }
+        ini += "[Ports]\r\nCOM2=" + unit->Link().toLocal8Bit() + "\r\n";
+        ASSERT_FALSE(unit->WriteFile("Uploader.ini", ini).isEmpty());
+        uploader = std::make_unique<desktop::UploaderProcess>(*display, unit->Dir());
+        window = display->FindWindow(MainTitle);
+        ASSERT_FALSE(window.isEmpty()) << uploader->Output().toStdString();
+        ASSERT_TRUE(uploader->WaitForLog("status : com port open successful"));
+    }
+
+    void TearDown() override
+    {
+        uploader.reset();
+        unit.reset();
+        display.reset();
+    }
+
+    bool Click(Place place) const { return display->Click(window, place.x, place.y); }
+
+    // Presses Connect and waits until the unit's greeting is recognised.
+    void ConnectToUnit()
+    {
+        ASSERT_TRUE(Click(Connect));
+        ASSERT_TRUE(uploader->WaitForLog(Greeted)) << Log();
+    }
+
+    // Presses Select File and takes the preset file in the file dialog.
+    void SelectPresetFile()
+    {
+        ASSERT_TRUE(Click(SelectFile));
+        const QString dialog = display->FindWindow("Open", true);
+        ASSERT_FALSE(dialog.isEmpty()) << Log();
+        ASSERT_TRUE(display->Key("Return"));
+        ASSERT_TRUE(uploader->WaitForLog("status : Transferring file " + firmware)) << Log();
+    }
+
+    QByteArray Ini() const
+    {
+        QFile file(unit->Path("Uploader.ini"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    std::string Log() const { return uploader->LogTexts().join("\n").toStdString(); }
+
+    std::unique_ptr<VirtualDisplay> display;
+    std::unique_ptr<unitbench::SimulatedUnit> unit;
+    std::unique_ptr<desktop::UploaderProcess> uploader;
+    QString window;
+    QString firmware;
+};
+
+// The first click on a window that is shown but not active: the click that activates the
+// window is the operator's press of Connect, and it stands.
+class FirstClick : public Desktop, public testing::WithParamInterface<VirtualDisplay::WindowManager>
+{
+};
+
+TEST_P(FirstClick, ConnectThatActivatesTheWindowStands)
+{
+    Start(GetParam(), Quick);
+    if (GetParam() != VirtualDisplay::WindowManager::None) {
+        ASSERT_NE(display->ActiveWindow(), window) << "the window must not be active yet";
+    }
+    ConnectToUnit();
+    EXPECT_TRUE(uploader->LogTexts().contains("status : waiting for connection..."));
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, FirstClick,
+                         testing::Values(VirtualDisplay::WindowManager::None,
+                                         VirtualDisplay::WindowManager::OpenboxNoFocusNew),
+                         [](const auto& info) {
+                             return info.param == VirtualDisplay::WindowManager::None
+                                        ? std::string("NoWindowManager")
+                                        : std::string("OpenboxWithoutFocusOnNewWindows");
+                         });
+
+} // namespace
