@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QTabBar>
 #include <QTabWidget>
 
 TPageFocus::TPageFocus(QTabWidget* pages) : pages_(pages)
@@ -10,6 +11,10 @@ TPageFocus::TPageFocus(QTabWidget* pages) : pages_(pages)
     connect(qApp, &QApplication::focusChanged, this, &TPageFocus::OnFocusChanged);
     connect(pages_, &QTabWidget::currentChanged, this, &TPageFocus::OnCurrentChanged);
     pages_->window()->installEventFilter(this);
+    // Qt's tab bar takes no focus on a click, which would leave the focus on the page being
+    // left and carry it into the page shown.
+    if (auto* bar = pages_->findChild<QTabBar*>(QString(), Qt::FindDirectChildrenOnly))
+        bar->setFocusPolicy(Qt::StrongFocus);
 }
 
 bool TPageFocus::eventFilter(QObject* watched, QEvent* event)

@@ -4,6 +4,8 @@
 // - the window's first focus is taken when the window is first shown: the page of the
 //   control set to take the focus first is entered then, not when the window system later
 //   activates the window (that may come after a click that already ran its handler);
+// - a click on the tab bar gives the focus to the tab control, which lies on no page, so a
+//   look at another page enters nothing;
 // - making a page active while the focused control lies on the page being left moves the
 //   focus into the new page, which is entered within that call; a switch made while the
 //   focus lies elsewhere, or on no control, enters nothing;

@@ -134,4 +134,19 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, FirstClick,
                                         : std::string("OpenboxWithoutFocusOnNewWindows");
                          });
 
+TEST_F(Desktop, ClickOnTheTabsEntersNoPage)
+{
+    Start(VirtualDisplay::WindowManager::Openbox, Quick, 4096);
+    ConnectToUnit();
+    // A look at the Comm Setup page and back: the dialogue goes on where it was.
+    ASSERT_TRUE(Click(CommTab));
+    ASSERT_TRUE(Click(UploadTab));
+    SelectPresetFile();
+    ASSERT_TRUE(uploader->WaitForLog(CrcOk)) << Log();
+    EXPECT_TRUE(uploader->LogTexts().contains("status : Finished Uploading"));
+    EXPECT_TRUE(uploader->LogTexts().filter("received : ").join("").contains("CRC is OK")) << Log();
+    // The next unit's greeting is recognised without another Connect.
+    EXPECT_TRUE(uploader->WaitForLog(Greeted, 20s, 2)) << Log();
+}
+
 } // namespace

@@ -11,7 +11,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QVBoxLayout>
 
 namespace mainwindow {
@@ -119,6 +121,26 @@ TEST_F(PageFocusRules, DisablingTheFocusedControlLeavesNoControlFocused)
     firstEdit->setEnabled(false);
     EXPECT_EQ(focus->ActiveControl(), nullptr);
     EXPECT_EQ(QApplication::focusWidget(), nullptr);
+}
+
+TEST_F(PageFocusRules, ClickOnTheTabBarEntersNoPage)
+{
+    ASSERT_TRUE(ActivateWindow(&window));
+    focus->FocusControl(firstEdit);
+    ASSERT_EQ(firstEntered, 1);
+    auto* bar = tabs->findChild<QTabBar*>();
+    ASSERT_NE(bar, nullptr);
+    // A look at the second page and back, by mouse.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(1).center());
+    ASSERT_EQ(tabs->currentWidget(), second);
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(0).center());
+    ASSERT_EQ(tabs->currentWidget(), first);
+    EXPECT_EQ(firstEntered, 1);
+    EXPECT_EQ(secondEntered, 0);
+    EXPECT_EQ(focus->ActiveControl(), bar);
+    // The operator's next click into the page enters it.
+    QTest::mouseClick(firstButton, Qt::LeftButton);
+    EXPECT_EQ(firstEntered, 2);
 }
 
 TEST_F(PageFocusRules, DisablingAnUnfocusedControlKeepsTheFocus)
