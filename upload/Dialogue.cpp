@@ -40,6 +40,10 @@ void SetHelpText(const AnsiString& text)
 
 void TForm1::ConnectButtonClick(TObject* /*Sender*/)
 {
+    // A Cancel or a result that cleared the request may have left the dialogue waiting for a
+    // verdict that was then only shown: a new request starts waiting for a unit.
+    if (!FConnectRequested && !transferRunning)
+        FDialogueState = WaitingForUnit;
     FConnectRequested = true;
     ThreadedTimer1->SetEnabled(true);
     SetStatus("Waiting for connection to be established...");

@@ -323,6 +323,32 @@ TEST_F(UploadCycle, CancelDuringAnXoffHold)
     EXPECT_FALSE(tool->LogTexts().join("\n").contains("Download failed"));
 }
 
+TEST_F(UploadCycle, ConnectAfterACancelledUploadWaitsForTheNextUnit)
+{
+    Start(Quick);
+    const QString path = Firmware(65536);
+    ConnectToUnit();
+    bool cancelled = false;
+    tool->SelectFile(path, [&] {
+        if (!cancelled) {
+            cancelled = true;
+            tool->Click(form->bCancel);
+        }
+    });
+    ASSERT_TRUE(cancelled);
+    EXPECT_EQ(tool->Status(), "Upload Canceled");
+    ASSERT_EQ(form->DialogueState(), AwaitingProgramResult);
+    ASSERT_FALSE(form->ConnectRequested());
+    // The unit's verdict on the unfinished download is only shown.
+    ASSERT_TRUE(ProcessUntil([&] { return tool->Terminal().contains("Download failed--"); }, 15s));
+
+    tool->Click(form->ConnectButton);
+    EXPECT_EQ(form->DialogueState(), WaitingForUnit);
+    EXPECT_EQ(tool->Status(), "Waiting for connection to be established...");
+    ASSERT_TRUE(tool->WaitForStatus(Greeted)) << tool->Status();
+    EXPECT_FALSE(tool->LogTexts().join("\n").contains("received : Please start up"));
+}
+
 TEST_F(UploadCycle, AUnitThatNeverSendsXonIsLeftWithCancel)
 {
     Start(SlowFlash + QStringList{"--fault", "never-xon"});
