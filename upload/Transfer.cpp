@@ -212,6 +212,12 @@ void TForm1::TransferFile()
                 holdWatch.start();
                 MyCom1->Write(line);
                 holdWatch.stop();
+                // A port that is not open takes nothing and raises nothing: the transfer
+                // ends as a failed write ends it.
+                if (!MyCom1->Initialized) {
+                    failure = MyCom1->ErrorText;
+                    break;
+                }
                 UnitRecords().LineSent(line.size());
                 ++byteCount;
             }

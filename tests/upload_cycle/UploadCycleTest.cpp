@@ -5,6 +5,7 @@
 #include "components/ThdTimer.h"
 #include "platform/Application.h"
 #include "platform/OpenDialog.h"
+#include "serial/MyCom.h"
 #include "tests/support/TestApp.h"
 #include "tests/upload_cycle/UnitBench.h"
 #include "upload/DotCounter.h"
@@ -405,6 +406,25 @@ TEST_F(UploadCycle, AnUnpluggedAdapterIsReportedAndTheOperatorRecovers)
     form->cbComPort->setCurrentIndex(0);
     form->cbComPort->setCurrentIndex(1);
     ConnectToUnit();
+}
+
+TEST_F(UploadCycle, UploadToAPortThatIsNotOpenFails)
+{
+    Start(Quick);
+    const QString path = Firmware(4096);
+    ConnectToUnit();
+    // The operator picks a port that cannot be opened, then Select File.
+    form->cbComPort->setEditText("COM9");
+    ASSERT_FALSE(form->MyCom1->Initialized);
+    ASSERT_EQ(tool->Status(), "Comport Unavailable.");
+    tool->SelectFile(path);
+    EXPECT_EQ(tool->Status(), "Com not initialized.");
+    EXPECT_EQ(form->DialogueState(), AwaitingProgramResult);
+    const QStringList log = tool->LogTexts();
+    EXPECT_TRUE(
+        InOrder(log, {"status : Transferring file " + path, "status : Com not initialized."}));
+    EXPECT_FALSE(log.contains("status : Finished Uploading"));
+    EXPECT_LT(form->ProgressBar1->value(), form->ProgressBar1->maximum());
 }
 
 TEST_F(UploadCycle, FileDialogCancelledOrFileThatCannotBeOpened)
