@@ -65,14 +65,19 @@ void TForm1::LogSystemError()
         ShowFolderWarning();
 }
 
+void TForm1::ReopenPort()
+{
+    MyCom1->ComClose();
+    MyCom1->SetPort(std::uint32_t(SelectedIndex(cbComPort) + 1));
+    MyCom1->ComInit();
+    MyCom1->SetXonXoff(ckbXonXoff->isChecked());
+}
+
 void TForm1::cbComPortChange(TObject*)
 {
     FIniFile->WriteString("SystemSection", "Port", BoxText(cbComPort));
-    MyCom1->ComClose();
-    const std::uint32_t port = std::uint32_t(SelectedIndex(cbComPort) + 1);
-    MyCom1->SetPort(port);
-    MyCom1->ComInit();
-    MyCom1->SetXonXoff(ckbXonXoff->isChecked());
+    ReopenPort();
+    const std::uint32_t port = MyCom1->Port();
     if (!MyCom1->Initialized)
         SetStatus(MyCom1->ErrorText);
     else

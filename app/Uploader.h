@@ -129,6 +129,8 @@ private:
     void LoadConfiguration();
     void OpenPortAtStartup();
     void ShowPortError();
+    // Closes the port and opens the one the port box selects, at the component's speed.
+    void ReopenPort();
     void LogSystemError();
     // After "Read Error: n" or "Send Error: n": the system's words for n and what to do.
     void LogSerialErrorAdvice(const AnsiString& errorText);

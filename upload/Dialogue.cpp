@@ -40,12 +40,23 @@ void SetHelpText(const AnsiString& text)
 
 void TForm1::ConnectButtonClick(TObject* /*Sender*/)
 {
+    // With no port open, Connect first tries the chosen port again, as a change of the port
+    // box does: the device may have appeared since.
+    if (!MyCom1->Initialized && !transferRunning)
+        ReopenPort();
     // A Cancel or a result that cleared the request may have left the dialogue waiting for a
     // verdict that was then only shown: a new request starts waiting for a unit.
     if (!FConnectRequested && !transferRunning)
         FDialogueState = WaitingForUnit;
     FConnectRequested = true;
     ThreadedTimer1->SetEnabled(true);
+    if (!MyCom1->Initialized) {
+        // Nothing can arrive: say why instead of waiting.
+        SetStatus(MyCom1->ErrorText);
+        LogFile->Log("status : " + MyCom1->ErrorText);
+        LogSystemError();
+        return;
+    }
     SetStatus("Waiting for connection to be established...");
     LogFile->Log("status : waiting for connection...");
 }

@@ -427,6 +427,31 @@ TEST_F(UploadCycle, UploadToAPortThatIsNotOpenFails)
     EXPECT_LT(form->ProgressBar1->value(), form->ProgressBar1->maximum());
 }
 
+TEST_F(UploadCycle, ConnectOpensThePortOnceTheDeviceIsThere)
+{
+    // The window starts before the device exists.
+    unit = std::make_unique<unitbench::SimulatedUnit>(ORVIX_SIM_PATH, Quick);
+    ASSERT_EQ(unit->Error(), "");
+    const QString later = unit->Path("ttyLATER");
+    unit->WriteFile("Uploader.ini",
+                    "[SystemSection]\r\n[Ports]\r\nCOM2=" + later.toLocal8Bit() + "\r\n");
+    tool = std::make_unique<unitbench::Uploader>();
+    form = &tool->Form();
+    ASSERT_EQ(tool->Status(), "Comport Unavailable.");
+
+    // Still no device: Connect says so instead of waiting.
+    tool->Click(form->ConnectButton);
+    EXPECT_EQ(tool->Status(), "Comport Unavailable.");
+    EXPECT_TRUE(tool->LogTexts().contains("status : Comport Unavailable."));
+
+    // The device appears: Connect opens it and finds the unit.
+    ASSERT_TRUE(QFile::link(unit->Link(), later));
+    tool->Click(form->ConnectButton);
+    EXPECT_TRUE(form->MyCom1->Initialized);
+    EXPECT_EQ(tool->Status(), "Waiting for connection to be established...");
+    ASSERT_TRUE(tool->WaitForStatus(Greeted)) << tool->Status();
+}
+
 TEST_F(UploadCycle, FileDialogCancelledOrFileThatCannotBeOpened)
 {
     Start(Quick);
