@@ -172,6 +172,9 @@ private:
     // Created with the first cycle; its deleter lives with the class.
     std::unique_ptr<upload::UnitRecorder, void (*)(upload::UnitRecorder*)> unitRecorder{nullptr,
                                                                                         nullptr};
+    // The open port's line failed (read or wake-up write): reported once, no more wake-up
+    // bytes until the port is opened again.
+    bool lineFailed = false;
 };
 
 // The main window, set while it exists.

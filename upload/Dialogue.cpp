@@ -40,9 +40,9 @@ void SetHelpText(const AnsiString& text)
 
 void TForm1::ConnectButtonClick(TObject* /*Sender*/)
 {
-    // With no port open, Connect first tries the chosen port again, as a change of the port
-    // box does: the device may have appeared since.
-    if (!MyCom1->Initialized && !transferRunning)
+    // With no port open (or a line that failed), Connect first tries the chosen port again, as a
+    // change of the port box does: the device may have appeared since.
+    if ((!MyCom1->Initialized || lineFailed) && !transferRunning)
         ReopenPort();
     // A Cancel or a result that cleared the request may have left the dialogue waiting for a
     // verdict that was then only shown: a new request starts waiting for a unit.
@@ -63,8 +63,16 @@ void TForm1::ConnectButtonClick(TObject* /*Sender*/)
 
 void TForm1::ThreadedTimer1Timer(TObject* /*Sender*/)
 {
+    // A line that failed takes no more wake-up bytes, as a closed port takes none: the
+    // operator has been told once, not with a message box every second.
+    if (lineFailed)
+        return;
     char byte = WakeUpByte;
-    MyCom1->Write(&byte, 1);
+    try {
+        MyCom1->Write(&byte, 1);
+    } catch (const Exception& e) {
+        ReaderFailed(e.Message);
+    }
 }
 
 void TForm1::MyCom1StatusChanged(TObject* /*Sender*/, bool /*ctsOn*/, bool /*dsrOn*/,
@@ -176,6 +184,10 @@ void TForm1::FlushQueues()
 
 void TForm1::ReaderFailed(const AnsiString& errorText)
 {
+    // The reader and the wake-up byte may both meet the failure: it is reported once.
+    if (lineFailed)
+        return;
+    lineFailed = true;
     SetStatus(errorText);
     LogFile->Log("status : " + errorText);
     LogSerialErrorAdvice(errorText);

@@ -452,6 +452,26 @@ TEST_F(UploadCycle, ConnectOpensThePortOnceTheDeviceIsThere)
     ASSERT_TRUE(tool->WaitForStatus(Greeted)) << tool->Status();
 }
 
+TEST_F(UploadCycle, ADeadLineIsReportedOnceAndConnectRecovers)
+{
+    // The adapter is pulled while the window waits: after the third wake-up byte.
+    Start(Quick + QStringList{"--fault", "unplug-after=3"});
+    ASSERT_TRUE(ProcessUntil([&] { return unit->Trace().contains("line pulled"); }, 15s))
+        << unit->Trace().toStdString();
+    // A few wake-up ticks on the dead line.
+    testapp::ProcessFor(3500ms);
+    EXPECT_EQ(testapp::ShownExceptions(), std::vector<AnsiString>{}) << "no box per tick";
+    const QStringList faults =
+        tool->LogTexts().filter(QRegularExpression("^status : (Send|Read) Error: "));
+    ASSERT_EQ(faults.size(), 1) << tool->LogTexts().join("\n").toStdString();
+    EXPECT_EQ("status : " + QString::fromStdString(tool->Status()), faults.front());
+    testapp::ResetRecorders();
+
+    // The adapter is back: Connect opens the port again and finds the unit.
+    ASSERT_TRUE(ProcessUntil([&] { return unit->Trace().contains("line back on"); }, 10s));
+    ConnectToUnit();
+}
+
 TEST_F(UploadCycle, FileDialogCancelledOrFileThatCannotBeOpened)
 {
     Start(Quick);
