@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QSignalBlocker>
 #include <string>
 
 namespace {
@@ -24,6 +25,17 @@ AnsiString BoxText(const QComboBox* box)
 int SelectedIndex(const QComboBox* box)
 {
     return box->findText(box->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+}
+
+// Shows `text` in a box without running the box's change handler.
+void ShowInBox(QComboBox* box, const QString& text)
+{
+    const QSignalBlocker quiet(box);
+    const int index = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0)
+        box->setCurrentIndex(index);
+    else
+        box->setEditText(text);
 }
 
 } // namespace
@@ -76,7 +88,15 @@ void TForm1::ReopenPort()
 
 void TForm1::cbComPortChange(TObject*)
 {
-    FIniFile->WriteString("SystemSection", "Port", BoxText(cbComPort));
+    try {
+        FIniFile->WriteString("SystemSection", "Port", BoxText(cbComPort));
+    } catch (const Exception&) {
+        // The port stays open as it was: the box must not name another one.
+        const std::uint32_t open = MyCom1->Port();
+        if (open >= 1 && open <= std::uint32_t(cbComPort->count()))
+            ShowInBox(cbComPort, cbComPort->itemText(int(open - 1)));
+        throw;
+    }
     ReopenPort();
     const std::uint32_t port = MyCom1->Port();
     if (!MyCom1->Initialized)
@@ -90,7 +110,12 @@ void TForm1::cbComPortChange(TObject*)
 void TForm1::cbBaudRateChange(TObject*)
 {
     const AnsiString text = BoxText(cbBaudRate);
-    FIniFile->WriteString("SystemSection", "Baud", text);
+    try {
+        FIniFile->WriteString("SystemSection", "Baud", text);
+    } catch (const Exception&) {
+        ShowInBox(cbBaudRate, QString::number(MyCom1->Baud()));
+        throw;
+    }
     const std::int32_t baud = BaudFromText(text);
     MyCom1->ComClose();
     lineFailed = false;

@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <filesystem>
 
 namespace mainwindow {
 namespace {
@@ -141,6 +142,27 @@ TEST_F(PortSelection, TheXonXoffBoxSwitchesFlowControl)
     EXPECT_FALSE(form->MyCom1->XonXoff());
     form->ckbXonXoff->setChecked(true);
     EXPECT_TRUE(form->MyCom1->XonXoff());
+}
+
+TEST_F(PortSelection, AFailedSaveLeavesTheBoxesShowingWhatIsOpen)
+{
+    CreateWindows();
+    ASSERT_TRUE(form->MyCom1->Initialized);
+    // A directory where the settings file should be stops every save, root's too.
+    std::filesystem::remove(dir / "Uploader.ini");
+    std::filesystem::create_directory(dir / "Uploader.ini");
+
+    form->cbComPort->setCurrentIndex(0);
+    EXPECT_EQ(testapp::ShownExceptions().size(), 1u);
+    EXPECT_EQ(form->cbComPort->currentText(), "COM2");
+    EXPECT_EQ(form->MyCom1->Port(), 2u);
+    EXPECT_TRUE(form->MyCom1->Initialized);
+
+    form->cbBaudRate->setEditText("9600");
+    EXPECT_EQ(testapp::ShownExceptions().size(), 2u);
+    EXPECT_EQ(form->cbBaudRate->currentText(), "115200");
+    EXPECT_EQ(form->MyCom1->Baud(), 115200u);
+    testapp::ResetRecorders();
 }
 
 } // namespace
