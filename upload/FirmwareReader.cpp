@@ -1,7 +1,9 @@
 #include "upload/FirmwareReader.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace upload {
 
@@ -14,15 +16,24 @@ FirmwareReader::FirmwareReader(std::unique_ptr<std::istream> stream) : stream_(s
 bool FirmwareReader::Open(const AnsiString& path)
 {
     Close();
+    openError_.clear();
     // A directory opens for reading on Linux but yields no data: it is no firmware file.
     std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored))
+    if (std::filesystem::is_directory(path, ignored)) {
+        openError_ = std::make_error_code(std::errc::is_a_directory).message();
         return false;
+    }
     // std::ifstream reads through its own buffer, so the byte-wise parsing below costs no
     // system call per byte.
+    errno = 0;
     auto file = std::make_unique<std::ifstream>(path, std::ios::in | std::ios::binary);
-    if (!file->is_open())
+    if (!file->is_open()) {
+        // The stream keeps no reason of its own; the failed open left it in errno.
+        const int reason = errno;
+        openError_ = reason != 0 ? std::generic_category().message(reason)
+                                 : AnsiString("the file cannot be opened");
         return false;
+    }
     stream_ = std::move(file);
     return true;
 }

@@ -18,8 +18,10 @@ public:
     // here, not by the stream).
     explicit FirmwareReader(std::unique_ptr<std::istream> stream);
 
-    // Opens the file for reading; false when it cannot be opened.
+    // Opens the file for reading; false when it cannot be opened, with the system's reason
+    // in OpenError().
     bool Open(const AnsiString& path);
+    const AnsiString& OpenError() const { return openError_; }
     bool IsOpen() const { return stream_ != nullptr; }
     void Close();
 
@@ -40,6 +42,7 @@ public:
 private:
     std::unique_ptr<std::istream> stream_;
     bool atEnd_ = false;
+    AnsiString openError_;
 };
 
 } // namespace upload

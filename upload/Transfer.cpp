@@ -80,7 +80,13 @@ void TForm1::bBrowseClick(TObject* /*Sender*/)
         return;
     }
     DisableControl(bBrowse);
-    FIniFile->WriteString("SystemSection", "FileName", OpenDialog1->FileName);
+    try {
+        FIniFile->WriteString("SystemSection", "FileName", OpenDialog1->FileName);
+    } catch (const Exception&) {
+        // No transfer starts, and the unit is still connected.
+        bBrowse->setEnabled(true);
+        throw;
+    }
     TransferFile();
 }
 
@@ -126,6 +132,10 @@ void TForm1::TransferFile()
     report("Opening file " + path);
     if (!opened) {
         report("Unable to open " + path);
+        LogFile->Log("status : " + file.OpenError());
+        // The unit is still connected: another file may be chosen at once.
+        if (FDialogueState == Connected)
+            bBrowse->setEnabled(true);
         return;
     }
     if (!CheckFirmwareFile(path))

@@ -12,6 +12,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QJsonObject>
 #include <QLabel>
@@ -488,11 +489,26 @@ TEST_F(UploadCycle, FileDialogCancelledOrFileThatCannotBeOpened)
     tool->SelectFile(missing);
     EXPECT_EQ(tool->Status(), "Unable to open " + missing.toStdString());
     EXPECT_EQ(form->DialogueState(), Connected);
-    EXPECT_FALSE(form->bBrowse->isEnabled());
+    // The unit is still connected: the operator may choose another file at once.
+    EXPECT_TRUE(form->bBrowse->isEnabled());
     const QStringList log = tool->LogTexts();
-    EXPECT_TRUE(InOrder(log, {"status : Could not open file.", "status : Opening file " + missing,
-                              "status : Unable to open " + missing}));
+    EXPECT_TRUE(
+        InOrder(log, {"status : Could not open file.", "status : Opening file " + missing,
+                      "status : Unable to open " + missing, "status : No such file or directory"}));
     EXPECT_FALSE(log.join("\n").contains("Transferring"));
+
+    // The chosen file's name cannot be saved: no transfer, and Select File stays usable.
+    const QString path = Firmware(1024);
+    QFile::remove(unit->Path("Uploader.ini"));
+    ASSERT_TRUE(QDir().mkdir(unit->Path("Uploader.ini")));
+    tool->SelectFile(path);
+    EXPECT_EQ(
+        testapp::ShownExceptions(),
+        std::vector<AnsiString>{"Unable to write to " + unit->Path("Uploader.ini").toStdString()});
+    testapp::ResetRecorders();
+    EXPECT_EQ(form->DialogueState(), Connected);
+    EXPECT_TRUE(form->bBrowse->isEnabled());
+    EXPECT_FALSE(tool->LogTexts().join("\n").contains("Transferring"));
 }
 
 // Firmware in S-records of 200 data bytes (lines of 410 characters), CRC trailer included,

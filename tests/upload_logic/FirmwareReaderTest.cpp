@@ -92,7 +92,9 @@ TEST_F(FirmwareReaderTest, FilesThatCannotBeOpened)
 {
     FirmwareReader reader;
     EXPECT_FALSE(reader.Open(dir.filePath("missing.out").toStdString()));
+    EXPECT_EQ(reader.OpenError(), "No such file or directory");
     EXPECT_FALSE(reader.Open(dir.path().toStdString())) << "a directory";
+    EXPECT_EQ(reader.OpenError(), "Is a directory");
     EXPECT_FALSE(reader.IsOpen());
 }
 
@@ -104,6 +106,7 @@ TEST_F(FirmwareReaderTest, UnreadableFileCannotBeOpened)
     if (std::ifstream(locked).is_open())
         GTEST_SKIP() << "running with privileges that read any file";
     EXPECT_FALSE(reader.Open(locked)) << "no read permission";
+    EXPECT_EQ(reader.OpenError(), "Permission denied");
     EXPECT_FALSE(reader.IsOpen());
 }
 
