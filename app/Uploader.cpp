@@ -261,6 +261,15 @@ void TForm1::DisableControl(QWidget* control)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    if (transferRunning) {
+        // The transfer runs in a handler further down this thread's stack: it ends as Cancel
+        // ends it (the purge also releases a hold), then closes the window itself.
+        closeAfterTransfer = true;
+        FCancelRequest = true;
+        MyCom1->Purge();
+        event->ignore();
+        return;
+    }
     Application->HandleEvent([this] { FormClose(this); });
     event->accept();
 }

@@ -172,6 +172,8 @@ private:
     // Created with the first cycle; its deleter lives with the class.
     std::unique_ptr<upload::UnitRecorder, void (*)(upload::UnitRecorder*)> unitRecorder{nullptr,
                                                                                         nullptr};
+    // The window was closed during a transfer: it closes once the transfer has ended.
+    bool closeAfterTransfer = false;
     // The open port's line failed (read or wake-up write): reported once, no more wake-up
     // bytes until the port is opened again.
     bool lineFailed = false;

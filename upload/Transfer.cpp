@@ -255,4 +255,8 @@ void TForm1::TransferFile()
         showProgress(ProgressBar1->maximum());
     }
     FDialogueState = AwaitingProgramResult;
+    if (closeAfterTransfer) {
+        closeAfterTransfer = false;
+        close();
+    }
 }

@@ -149,4 +149,50 @@ TEST_F(Desktop, ClickOnTheTabsEntersNoPage)
     EXPECT_TRUE(uploader->WaitForLog(Greeted, 20s, 2)) << Log();
 }
 
+// Closing the main window with the window manager while a file is sent: the transfer ends as
+// Cancel ends it and the program ends at once, leaving its settings as they were.
+struct CloseCase
+{
+    const char* name;
+    const QStringList* options;
+    // The simulator's trace line after which to close, and how long after it.
+    const char* closeAfter;
+    std::chrono::milliseconds later;
+};
+
+class CloseDuringTransfer : public Desktop, public testing::WithParamInterface<CloseCase>
+{
+};
+
+TEST_P(CloseDuringTransfer, EndsTheTransferAndTheProgram)
+{
+    Start(VirtualDisplay::WindowManager::Openbox, *GetParam().options, 65536);
+    ConnectToUnit();
+    SelectPresetFile();
+    ASSERT_TRUE(
+        desktop::WaitUntil([&] { return unit->Trace().contains(GetParam().closeAfter); }, 20s))
+        << unit->Trace().toStdString();
+    desktop::WaitUntil([] { return false; }, GetParam().later);
+    ASSERT_TRUE(uploader->Running());
+    const QByteArray ini = Ini();
+
+    const auto closed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(display->Close(window));
+    ASSERT_TRUE(uploader->WaitForExit(10s)) << "the program outlives its window";
+    const auto took = std::chrono::steady_clock::now() - closed;
+    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                        << " ms";
+    EXPECT_TRUE(uploader->LogTexts().contains(Canceled)) << Log();
+    EXPECT_FALSE(uploader->LogTexts().contains("status : Finished Uploading")) << Log();
+    EXPECT_EQ(Ini(), ini);
+    EXPECT_FALSE(uploader->Output().contains("ERROR: AddressSanitizer"))
+        << uploader->Output().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, CloseDuringTransfer,
+                         testing::Values(CloseCase{"WhileSending", &LineRate, "download begins",
+                                                   1500ms},
+                                         CloseCase{"WhileHeld", &NeverXon, "sent XOFF", 500ms}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 } // namespace
