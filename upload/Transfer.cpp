@@ -141,10 +141,13 @@ void TForm1::TransferFile()
     if (!CheckFirmwareFile(path))
         return;
     report("Transferring file " + path);
-    ProgressBar1->setMaximum(ClampToInt(file.Length() / 4));
-    const auto showProgress = [this](long long value) {
+    const int maximum = ClampToInt(file.Length() / 4);
+    // A bar whose maximum is its minimum shows a busy animation: a file too short to count
+    // gets a bar of one step, which stays empty.
+    ProgressBar1->setMaximum(std::max(maximum, 1));
+    const auto showProgress = [this, maximum](long long value) {
         // The bar keeps its maximum when the count runs ahead (LF-only files).
-        ProgressBar1->setValue(std::min(ClampToInt(value), ProgressBar1->maximum()));
+        ProgressBar1->setValue(std::min(ClampToInt(value), maximum));
     };
 
     const auto lineHeld = [this] {
@@ -252,7 +255,7 @@ void TForm1::TransferFile()
         FCancelRequest = false;
     } else {
         report("Finished Uploading");
-        showProgress(ProgressBar1->maximum());
+        showProgress(maximum);
     }
     FDialogueState = AwaitingProgramResult;
     if (closeAfterTransfer) {

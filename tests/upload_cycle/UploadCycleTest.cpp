@@ -562,6 +562,18 @@ TEST_F(UploadCycle, EmptyAndLongLineFiles)
     EXPECT_TRUE(form->bBrowse->isEnabled());
     EXPECT_TRUE(unit->Units().isEmpty());
 
+    // A file too short to count (3 bytes) goes out: the bar is empty, not Qt's busy
+    // animation (minimum and maximum both 0). The unit makes nothing of the line.
+    const QString tiny = unit->WriteFile("tiny.out", "ab\n");
+    tool->SelectFile(tiny);
+    EXPECT_EQ(tool->Status(), "Finished Uploading");
+    EXPECT_GT(form->ProgressBar1->maximum(), form->ProgressBar1->minimum());
+    EXPECT_EQ(form->ProgressBar1->value(), form->ProgressBar1->minimum());
+    EXPECT_EQ(form->DialogueState(), AwaitingProgramResult);
+    // The operator goes back to Comm Setup (its tab, then Connect), which resets the dialogue.
+    form->PageControl1->setCurrentWidget(form->CommSheet);
+    ConnectToUnit();
+
     // Lines of 410 characters are sent whole; the last one, without line end, once.
     const QByteArray bytes = LongLineFirmware(3000);
     const QString longLines = unit->WriteFile("long.out", bytes);
