@@ -18,8 +18,9 @@ TApplication::~TApplication()
 
 void TApplication::SetTitle(const AnsiString& title)
 {
+    // Only the name: a display name would be appended to every window's caption on X11
+    // ("Help — ..."), while each window carries its own caption.
     setApplicationName(QString::fromLocal8Bit(title.data(), qsizetype(title.size())));
-    setApplicationDisplayName(applicationName());
 }
 
 AnsiString TApplication::Title() const

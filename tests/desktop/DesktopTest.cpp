@@ -51,9 +51,9 @@ protected:
                int firmwareSize = 0)
     {
         display = std::make_unique<VirtualDisplay>(manager);
-        ASSERT_EQ(display->Error(), "");
+        ASSERT_EQ(display->Error().toStdString(), "");
         unit = std::make_unique<unitbench::SimulatedUnit>(ORVIX_SIM_PATH, options);
-        ASSERT_EQ(unit->Error(), "");
+        ASSERT_EQ(unit->Error().toStdString(), "");
         QByteArray ini = "[SystemSection]\r\n";
         if (firmwareSize > 0) {
             firmware = unit->MakeFirmware("firmware.out", firmwareSize);
@@ -194,5 +194,21 @@ INSTANTIATE_TEST_SUITE_P(Moments, CloseDuringTransfer,
                                                    1500ms},
                                          CloseCase{"WhileHeld", &NeverXon, "sent XOFF", 500ms}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Desktop, CaptionsAreTheWindowsOwn)
+{
+    Start(VirtualDisplay::WindowManager::Openbox, Quick, 1024);
+    ASSERT_TRUE(Click(DisplayHelp));
+    const QString helpWindow = display->FindWindow("Help", true);
+    ASSERT_FALSE(helpWindow.isEmpty());
+    EXPECT_EQ(display->WindowTitle(helpWindow).toStdString(), "Help");
+    ConnectToUnit();
+    ASSERT_TRUE(Click(SelectFile));
+    const QString dialog = display->FindWindow("Open", true);
+    ASSERT_FALSE(dialog.isEmpty());
+    EXPECT_EQ(display->WindowTitle(dialog).toStdString(), "Open");
+    ASSERT_TRUE(display->Key("Escape"));
+    EXPECT_TRUE(uploader->WaitForLog("status : Could not open file."));
+}
 
 } // namespace
