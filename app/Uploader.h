@@ -7,6 +7,7 @@
 #include "platform/Exception.h"
 
 #include <QWidget>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -20,6 +21,7 @@ class QFrame;
 class QStatusBar;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 class TMyCom;
 class TThreadedTimer;
 class TOpenDialog;
@@ -102,6 +104,13 @@ public:
     // pane never holds more than 10000 characters.
     void AppendToTerminal(const AnsiString& text);
 
+    // Shows the unit's text in the terminal pane with AppendToTerminal: at once when the pane
+    // has not changed for a moment, else gathered and appended at most every 100 ms, so that a
+    // unit that sends without pause does not have the pane laid out for every packet.
+    void ShowInTerminal(const AnsiString& text);
+    // Appends what ShowInTerminal gathered.
+    void FlushTerminal();
+
     // The status bar's one text (replaced, never appended to).
     void SetStatus(const AnsiString& text);
     AnsiString StatusText() const;
@@ -172,6 +181,11 @@ private:
     // Created with the first cycle; its deleter lives with the class.
     std::unique_ptr<upload::UnitRecorder, void (*)(upload::UnitRecorder*)> unitRecorder{nullptr,
                                                                                         nullptr};
+    // The terminal pane's text gathered by ShowInTerminal, and when the pane last changed.
+    AnsiString terminalBacklog;
+    qsizetype terminalBacklogLength = 0;
+    std::chrono::steady_clock::time_point terminalShown{};
+    QTimer* terminalTimer = nullptr;
     // The window was closed during a transfer: it closes once the transfer has ended.
     bool closeAfterTransfer = false;
     // The open port's line failed (read or wake-up write): reported once, no more wake-up

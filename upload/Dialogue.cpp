@@ -129,6 +129,8 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
         DotCounter = n + 1;
         // One dot with the 12th packet, then with every 12th.
         if (n > 10) {
+            // Progress shows at once, after whatever text was still gathered.
+            FlushTerminal();
             AppendToTerminal(".");
             DotCounter = 0;
         }
@@ -165,8 +167,11 @@ void TForm1::ShowResult(const AnsiString& statusText, std::uint8_t nextState)
 
 void TForm1::FlushQueues()
 {
+    // A recognised message changes the status bar: the pane shows the text that led to it
+    // at the same moment, not with the next gathered update.
+    const bool statusChanges = !StatusQueue.empty();
     while (!ReceivedQueue.empty()) {
-        AppendToTerminal(ReceivedQueue.front());
+        ShowInTerminal(ReceivedQueue.front());
         LogFile->Log("received : " + ReceivedQueue.front());
         ReceivedQueue.pop_front();
     }
@@ -177,9 +182,11 @@ void TForm1::FlushQueues()
         StatusQueue.pop_front();
     }
     while (!DisplayQueue.empty()) {
-        AppendToTerminal(DisplayQueue.front());
+        ShowInTerminal(DisplayQueue.front());
         DisplayQueue.pop_front();
     }
+    if (statusChanges)
+        FlushTerminal();
 }
 
 void TForm1::ReaderFailed(const AnsiString& errorText)

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextLayout>
 
 namespace mainwindow {
@@ -108,6 +109,72 @@ TEST_F(Terminal, AWrappedLineLosesOnlyItsFirstRow)
         << Pane().left(80).toStdString();
     EXPECT_EQ(doc->blockCount(), 1 + 969 + 1);
     EXPECT_LE(PaneLength(), 10000);
+}
+
+// The cap's rule applied one row at a time, on a pane of the same width and font: what
+// the window's pane must hold after each append.
+class RowByRowPane
+{
+public:
+    explicit RowByRowPane(const QPlainTextEdit* like)
+    {
+        pane.setFont(like->font());
+        pane.setLineWrapMode(like->lineWrapMode());
+        pane.setWordWrapMode(like->wordWrapMode());
+        pane.setFrameStyle(like->frameStyle());
+        pane.setVerticalScrollBarPolicy(like->verticalScrollBarPolicy());
+        pane.document()->setDocumentMargin(like->document()->documentMargin());
+        pane.resize(like->size());
+        pane.show();
+    }
+
+    int ViewportWidth() const { return pane.viewport()->width(); }
+
+    void Append(const QString& text)
+    {
+        QTextDocument* doc = pane.document();
+        while (!doc->isEmpty() && Length() + text.size() > 10000) {
+            const QTextBlock first = doc->firstBlock();
+            doc->documentLayout()->blockBoundingRect(first);
+            int row = first.length() - 1;
+            if (first.layout()->lineCount() > 1)
+                row = first.layout()->lineAt(0).textLength();
+            QTextCursor cursor(doc);
+            if (row < first.length() - 1)
+                cursor.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, row);
+            else
+                cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+            cursor.removeSelectedText();
+        }
+        QTextCursor end(doc);
+        end.movePosition(QTextCursor::End);
+        end.insertText(text);
+    }
+
+    QString Text() const { return pane.toPlainText(); }
+
+private:
+    qsizetype Length() const { return pane.document()->characterCount() - 1; }
+    QPlainTextEdit pane;
+};
+
+TEST_F(Terminal, AStreamWithoutLineBreaksLosesWholeRowsAsOneAtATime)
+{
+    // The unit's chatter as the pane gets it: one running line of words (line ends shown as
+    // "--"), in packets of up to 160 characters.
+    RowByRowPane reference(form->Memo1);
+    ASSERT_EQ(reference.ViewportWidth(), form->Memo1->viewport()->width());
+    std::string stream;
+    for (int i = 0; stream.size() < 40000; ++i)
+        stream += "seq " + std::to_string(i) + " unit status ok, temperature 41 C--";
+    for (std::size_t at = 0; at < stream.size();) {
+        const std::size_t size = 40 + (at * 7) % 121;
+        const std::string packet = stream.substr(at, size);
+        at += packet.size();
+        form->AppendToTerminal(packet);
+        reference.Append(QString::fromLatin1(packet));
+        ASSERT_EQ(Pane(), reference.Text()) << "after " << at << " characters";
+    }
 }
 
 TEST_F(Terminal, ATextLongerThanTheCapKeepsItsLastPart)
