@@ -8,7 +8,10 @@ enum class PriorityClass
     High
 };
 
+#include <string>
+
 // Sets the scheduling priority of every thread of this process: High is a nice value 10
 // below the one the process started with, Normal the starting value. Best effort: returns
-// false when the system refuses (raising priority needs privileges), which is not an error.
-bool SetPriorityClass(PriorityClass priority);
+// false when the system refuses (raising priority needs privileges), which is not an error;
+// `reason` (when given) then receives the system's reason.
+bool SetPriorityClass(PriorityClass priority, std::string* reason = nullptr);

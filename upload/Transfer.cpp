@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -60,11 +61,20 @@ int ClampToInt(long long value)
 }
 
 // Raises the priority for the length of a transfer and lowers it again however the
-// transfer ends. Best effort: a refusal by the system changes nothing.
+// transfer ends. Best effort: a refusal by the system (a user without the privilege) changes
+// nothing but is told once in a run, through `refused`, with the system's reason.
 class HighPriorityScope
 {
 public:
-    HighPriorityScope() { SetPriorityClass(PriorityClass::High); }
+    explicit HighPriorityScope(const std::function<void(const AnsiString&)>& refused)
+    {
+        static bool told = false;
+        std::string reason;
+        if (!SetPriorityClass(PriorityClass::High, &reason) && !told) {
+            told = true;
+            refused(reason);
+        }
+    }
     ~HighPriorityScope() { SetPriorityClass(PriorityClass::Normal); }
     HighPriorityScope(const HighPriorityScope&) = delete;
     HighPriorityScope& operator=(const HighPriorityScope&) = delete;
@@ -204,7 +214,9 @@ void TForm1::TransferFile()
     transferRunning = true;
     AnsiString failure;
     {
-        HighPriorityScope priority;
+        HighPriorityScope priority([this](const AnsiString& reason) {
+            LogFile->Log("status : Priority not raised: " + reason);
+        });
         try {
             while (!file.AtEnd() && !FCancelRequest) {
                 AnsiString line = file.ReadLine();

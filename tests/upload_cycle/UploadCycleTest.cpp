@@ -23,6 +23,8 @@
 #include <array>
 #include <cstdint>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using unitbench::CrcOk;
@@ -471,6 +473,45 @@ TEST_F(UploadCycle, ADeadLineIsReportedOnceAndConnectRecovers)
     // The adapter is back: Connect opens the port again and finds the unit.
     ASSERT_TRUE(ProcessUntil([&] { return unit->Trace().contains("line back on"); }, 10s));
     ConnectToUnit();
+}
+
+TEST_F(UploadCycle, APriorityThatCannotBeRaisedIsLoggedOncePerRun)
+{
+    Start(Quick);
+    const QString path = Firmware(2048);
+    ConnectToUnit();
+    // The rest of the run as a user without the privilege to raise the priority (as root,
+    // the effective user becomes nobody): the working directory and its files are made
+    // theirs to write.
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        for (const QString& name :
+             {QString(), QString("Uploader.ini"), QString("Orvix500Upload.Log")}) {
+            const int mode = name.isEmpty() ? 0777 : 0666;
+            ASSERT_EQ(::chmod(unit->Path(name).toLocal8Bit().constData(), mode), 0);
+        }
+        ASSERT_EQ(::seteuid(65534), 0);
+    }
+    struct BackToRoot
+    {
+        bool root;
+        ~BackToRoot()
+        {
+            if (root) {
+                EXPECT_EQ(::seteuid(0), 0);
+            }
+        }
+    } backToRoot{root};
+
+    for (int unitNumber = 1; unitNumber <= 2; ++unitNumber) {
+        tool->SelectFile(path);
+        ASSERT_TRUE(tool->WaitForStatus(CrcOk)) << tool->Status();
+        if (unitNumber == 1) {
+            ASSERT_TRUE(tool->WaitForStatus(Greeted)) << "the next unit";
+        }
+    }
+    const QStringList told = tool->LogTexts().filter("status : Priority not raised: ");
+    EXPECT_EQ(told, QStringList{"status : Priority not raised: Permission denied"});
 }
 
 TEST_F(UploadCycle, FileDialogCancelledOrFileThatCannotBeOpened)
