@@ -1,12 +1,14 @@
 #include "tests/desktop/Desktop.h"
 
-#include <QCoreApplication>
+#include "tests/upload_cycle/UnitBench.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
-#include <QTimer>
 
 namespace desktop {
+
+using unitbench::ProcessUntil;
 
 namespace {
 
@@ -35,21 +37,6 @@ QString LiteralPattern(const QString& text)
 
 } // namespace
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return done();
-        // The dispatcher's wait has no limit of its own: a timer bounds it.
-        QTimer wake;
-        wake.setSingleShot(true);
-        wake.start(20ms);
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 VirtualDisplay::VirtualDisplay(WindowManager manager)
 {
     // -displayfd: the server takes the first free display number and writes it to stdout.
@@ -60,7 +47,7 @@ VirtualDisplay::VirtualDisplay(WindowManager manager)
         return;
     }
     QByteArray number;
-    WaitUntil(
+    ProcessUntil(
         [&] {
             number += server_.readAllStandardOutput();
             return number.contains('\n') || server_.state() == QProcess::NotRunning;
@@ -93,7 +80,7 @@ VirtualDisplay::VirtualDisplay(WindowManager manager)
         return;
     }
     bool managed = false;
-    WaitUntil(
+    ProcessUntil(
         [&] {
             Run("wmctrl", {"-m"}, &managed);
             return managed || manager_.state() == QProcess::NotRunning;
@@ -146,7 +133,7 @@ QString VirtualDisplay::FindWindow(const QString& title, bool prefix,
                                    std::chrono::milliseconds timeout) const
 {
     QString id;
-    WaitUntil(
+    ProcessUntil(
         [&] {
             id = Run("xdotool", {"search", "--onlyvisible", "--name",
                                  "^" + LiteralPattern(title) + (prefix ? "" : "$")})
@@ -213,7 +200,7 @@ UploaderProcess::~UploaderProcess()
 
 bool UploaderProcess::WaitForExit(std::chrono::milliseconds timeout)
 {
-    return WaitUntil([this] { return !Running(); }, timeout);
+    return ProcessUntil([this] { return !Running(); }, timeout);
 }
 
 QStringList UploaderProcess::LogTexts() const
@@ -235,7 +222,7 @@ QStringList UploaderProcess::LogTexts() const
 
 bool UploaderProcess::WaitForLog(const QString& text, std::chrono::milliseconds timeout, int count)
 {
-    return WaitUntil([&] { return LogTexts().count(text) >= count; }, timeout);
+    return ProcessUntil([&] { return LogTexts().count(text) >= count; }, timeout);
 }
 
 QString UploaderProcess::Output()

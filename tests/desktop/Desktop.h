@@ -8,14 +8,10 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <chrono>
-#include <functional>
 
 namespace desktop {
 
 using namespace std::chrono_literals;
-
-// Waits, handling window messages, until `done` returns true or the timeout passes.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
 class VirtualDisplay
 {

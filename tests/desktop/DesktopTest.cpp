@@ -170,9 +170,9 @@ TEST_P(CloseDuringTransfer, EndsTheTransferAndTheProgram)
     ConnectToUnit();
     SelectPresetFile();
     ASSERT_TRUE(
-        desktop::WaitUntil([&] { return unit->Trace().contains(GetParam().closeAfter); }, 20s))
+        unitbench::ProcessUntil([&] { return unit->Trace().contains(GetParam().closeAfter); }, 20s))
         << unit->Trace().toStdString();
-    desktop::WaitUntil([] { return false; }, GetParam().later);
+    unitbench::ProcessUntil([] { return false; }, GetParam().later);
     ASSERT_TRUE(uploader->Running());
     const QByteArray ini = Ini();
 
