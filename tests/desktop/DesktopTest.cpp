@@ -134,9 +134,14 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, FirstClick,
                                         : std::string("OpenboxWithoutFocusOnNewWindows");
                          });
 
-TEST_F(Desktop, ClickOnTheTabsEntersNoPage)
+// A click on the tabs, with and without a window manager.
+class TabClick : public Desktop, public testing::WithParamInterface<VirtualDisplay::WindowManager>
 {
-    Start(VirtualDisplay::WindowManager::Openbox, Quick, 4096);
+};
+
+TEST_P(TabClick, EntersNoPage)
+{
+    Start(GetParam(), Quick, 4096);
     ConnectToUnit();
     // A look at the Comm Setup page and back: the dialogue goes on where it was.
     ASSERT_TRUE(Click(CommTab));
@@ -148,6 +153,15 @@ TEST_F(Desktop, ClickOnTheTabsEntersNoPage)
     // The next unit's greeting is recognised without another Connect.
     EXPECT_TRUE(uploader->WaitForLog(Greeted, 20s, 2)) << Log();
 }
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, TabClick,
+                         testing::Values(VirtualDisplay::WindowManager::None,
+                                         VirtualDisplay::WindowManager::Openbox),
+                         [](const auto& info) {
+                             return info.param == VirtualDisplay::WindowManager::None
+                                        ? std::string("NoWindowManager")
+                                        : std::string("Openbox");
+                         });
 
 // Closing the main window with the window manager while a file is sent: the transfer ends as
 // Cancel ends it and the program ends at once, leaving its settings as they were.
