@@ -109,6 +109,20 @@ protected:
     QString firmware;
 };
 
+// The name of a test case run with a window manager, or without one.
+std::string ManagerName(const testing::TestParamInfo<VirtualDisplay::WindowManager>& info)
+{
+    switch (info.param) {
+    case VirtualDisplay::WindowManager::None:
+        return "NoWindowManager";
+    case VirtualDisplay::WindowManager::Openbox:
+        return "Openbox";
+    case VirtualDisplay::WindowManager::OpenboxNoFocusNew:
+        return "OpenboxWithoutFocusOnNewWindows";
+    }
+    return "Unknown";
+}
+
 // The first click on a window that is shown but not active: the click that activates the
 // window is the operator's press of Connect, and it stands.
 class FirstClick : public Desktop, public testing::WithParamInterface<VirtualDisplay::WindowManager>
@@ -128,11 +142,7 @@ TEST_P(FirstClick, ConnectThatActivatesTheWindowStands)
 INSTANTIATE_TEST_SUITE_P(WindowManagers, FirstClick,
                          testing::Values(VirtualDisplay::WindowManager::None,
                                          VirtualDisplay::WindowManager::OpenboxNoFocusNew),
-                         [](const auto& info) {
-                             return info.param == VirtualDisplay::WindowManager::None
-                                        ? std::string("NoWindowManager")
-                                        : std::string("OpenboxWithoutFocusOnNewWindows");
-                         });
+                         ManagerName);
 
 // A click on the tabs, with and without a window manager.
 class TabClick : public Desktop, public testing::WithParamInterface<VirtualDisplay::WindowManager>
@@ -157,11 +167,7 @@ TEST_P(TabClick, EntersNoPage)
 INSTANTIATE_TEST_SUITE_P(WindowManagers, TabClick,
                          testing::Values(VirtualDisplay::WindowManager::None,
                                          VirtualDisplay::WindowManager::Openbox),
-                         [](const auto& info) {
-                             return info.param == VirtualDisplay::WindowManager::None
-                                        ? std::string("NoWindowManager")
-                                        : std::string("Openbox");
-                         });
+                         ManagerName);
 
 // Closing the main window with the window manager while a file is sent: the transfer ends as
 // Cancel ends it and the program ends at once, leaving its settings as they were.
