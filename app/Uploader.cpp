@@ -263,7 +263,8 @@ void TForm1::closeEvent(QCloseEvent* event)
 {
     if (transferRunning) {
         // The transfer runs in a handler further down this thread's stack: it ends as Cancel
-        // ends it (the purge also releases a hold), then closes the window itself.
+        // ends it (with Cancel's purge; the request also ends a wait for an XOFF hold), then
+        // closes the window itself.
         closeAfterTransfer = true;
         FCancelRequest = true;
         MyCom1->Purge();
