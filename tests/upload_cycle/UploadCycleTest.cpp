@@ -333,8 +333,9 @@ TEST_F(UploadCycle, ConnectAfterACancelledUploadWaitsForTheNextUnit)
     const QString path = Firmware(65536);
     ConnectToUnit();
     bool cancelled = false;
+    // Cancelled once lines have gone out, so that the unit began a download.
     tool->SelectFile(path, [&] {
-        if (!cancelled) {
+        if (!cancelled && tool->Status().rfind("Number of Lines: ", 0) == 0) {
             cancelled = true;
             tool->Click(form->bCancel);
         }
