@@ -1,9 +1,9 @@
-// Helpers shared by the serial driver tests: a pseudo-terminal with the driver opened on
-// its slave side, and a bounded wait for a condition.
+// Helpers shared by the serial driver tests: the line under test (a pseudo-terminal, or a real
+// device in the kernel-driver harness) with the driver opened on it, and a bounded wait.
 #pragma once
 
-#include "platform/PseudoTerminal.h"
 #include "platform/SerialPort.h"
+#include "tests/support/LineUnderTest.h"
 
 #include <chrono>
 #include <functional>
@@ -84,7 +84,7 @@ protected:
         return status.cbInQue;
     }
 
-    PseudoTerminal pty;
+    LineUnderTest pty;
     std::unique_ptr<SerialPort> port;
 };
 
