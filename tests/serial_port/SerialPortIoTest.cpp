@@ -25,7 +25,7 @@ TEST_F(SerialReadTest, ZeroBytesArePreserved)
 
 TEST_F(SerialReadTest, ABurstSplitsIntoFullPacketsAndTheRest)
 {
-    SKIP_ON_REAL_DEVICE("a real line brings a burst with pauses of its own, which end packets");
+    SKIP_ON_REAL_DEVICE(LINE_PAUSES_WITHIN_A_WRITE);
     UsePacketTimeouts();
     std::string burst;
     for (int i = 0; i < 400; ++i)
@@ -43,6 +43,7 @@ TEST_F(SerialReadTest, ABurstSplitsIntoFullPacketsAndTheRest)
 
 TEST_F(SerialReadTest, APauseLongerThanTheIntervalEndsAPacketEvenForALateReader)
 {
+    SKIP_ON_REAL_DEVICE(LINE_PAUSES_WITHIN_A_WRITE);
     UsePacketTimeouts();
     // The reader is busy elsewhere while both pieces arrive: the pause between them
     // still separates the packets.
@@ -81,7 +82,7 @@ TEST_F(SerialReadTest, AnIdleReadEndsAfterMultiplierTimesSizePlusConstant)
 
 TEST_F(SerialReadTest, WakeReadEndsAPendingReadOrTheNextOne)
 {
-    SKIP_ON_REAL_DEVICE("an emulated line may pause longer than the 2 ms interval within 4 bytes");
+    SKIP_ON_REAL_DEVICE(LINE_PAUSES_WITHIN_A_WRITE);
     // No timeouts at all: only bytes, a wake-up or a purge end this read.
     UsePacketTimeouts(0, 0, 0);
     auto reader = std::async(std::launch::async, [&] { return ReadString(160); });
