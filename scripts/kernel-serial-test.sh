@@ -204,6 +204,9 @@ check_unit() { # check_unit NAME REPORT INDEX EXPECTED-RESULT
     units=$(tr -d '\n' <"$2" 2>/dev/null | sed 's/}, *{/}\n{/g')
     unit=$(sed -n "$(($3 + 1))p" <<<"$units")
     result=$(field result "$unit") bytes=$(field bytes "$unit") overrun=$(field overrun_bytes "$unit")
+    local summary="$result, bytes $bytes (file $file_bytes), overrun_bytes $overrun"
+    summary+=", xoff_sent $(field xoff_sent "$unit"), bytes_after_xoff $(field bytes_after_xoff "$unit")"
+    summary+=", max_fill $(field max_fill "$unit"), download_s $(field download_s "$unit")"
     if [ -z "$unit" ]; then
         why="no cycle $3 in $2"
     elif [ "$result" != "$4" ]; then
@@ -215,11 +218,11 @@ check_unit() { # check_unit NAME REPORT INDEX EXPECTED-RESULT
     fi
     if [ -z "$why" ]; then
         passed=$((passed + 1))
-        printf '%-42s passed: %s\n' "$name" "$unit"
+        printf '%-42s passed: %s\n' "$name" "$summary"
     else
         failed=$((failed + 1))
         failures+=("$name: $why")
-        printf '%-42s FAILED: %s (%s)\n' "$name" "$why" "$unit"
+        printf '%-42s FAILED: %s (%s)\n' "$name" "$why" "$summary"
     fi
 }
 

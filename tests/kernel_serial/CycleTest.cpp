@@ -48,7 +48,9 @@ protected:
         ASSERT_TRUE(dir.isValid());
         QFile ini(dir.filePath("Uploader.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        ini.write("[SystemSection]\r\n[Ports]\r\nCOM2=" + device.toLocal8Bit() + "\r\n");
+        // COM1 names no device: choosing it only closes COM2.
+        ini.write("[SystemSection]\r\n[Ports]\r\nCOM1=/dev/ttyNONE\r\nCOM2=" +
+                  device.toLocal8Bit() + "\r\n");
         ini.close();
         previousDir = QDir::currentPath();
         QDir::setCurrent(dir.path());
@@ -115,8 +117,10 @@ TEST_F(Cycle, WholeCycleOnAnUnpacedUnit)
 }
 
 // The adapter is pulled during a transfer (the harness removes the USB device from the
-// running guest): the operator sees the error, nothing hangs; plugged in again, choosing the
-// port again programs a unit.
+// running guest): the operator sees the error, nothing hangs. The operator chooses another
+// port, which closes the vanished one (while it is open, the kernel gives an adapter plugged
+// in again a new name, ttyUSB1), plugs the adapter in again and chooses the port again: a unit
+// is programmed.
 TEST_F(Cycle, UnplugDuringATransferAndReplug)
 {
     if (!device.startsWith("/dev/ttyUSB"))
@@ -144,9 +148,12 @@ TEST_F(Cycle, UnplugDuringATransferAndReplug)
     hostpeer::Figure("unplug_error_after_s", std::to_string(Seconds(Clock::now() - pulledAt)));
     EXPECT_FALSE(tool->StatusHistory().contains(CrcOk));
 
-    hostpeer::Ask("replug");
-    ASSERT_TRUE(ProcessUntil([&] { return QFile::exists(device); }, 60s)) << "no device again";
     form->cbComPort->setCurrentIndex(0);
+    EXPECT_TRUE(tool->WaitForStatus("Comport Unavailable.", 10s)) << tool->Status();
+    hostpeer::Ask("replug");
+    ASSERT_TRUE(ProcessUntil([&] { return QFile::exists(device); }, 60s))
+        << "no " << device.toStdString() << " again; there are: "
+        << QDir("/dev").entryList({"ttyUSB*"}, QDir::System).join(" ").toStdString();
     form->cbComPort->setCurrentIndex(1);
     ConnectToUnit();
     Program("replugged");
