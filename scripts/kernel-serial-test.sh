@@ -17,20 +17,10 @@ suites=("$@")
 ((${#suites[@]})) || suites=(8250 ftdi cycle-8250 cycle-ftdi)
 
 # --- What the suite needs -------------------------------------------------------------------
+# The base packages first, then the guests' without their recommendations (QEMU's bring its
+# graphical front ends).
 scripts/setup.sh
-packages=(qemu-system-x86 busybox-static linux-image-amd64 cpio)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
-fi
+scripts/setup.sh --no-install-recommends qemu-system-x86 busybox-static linux-image-amd64 cpio
 [ -f "$build/build.ninja" ] ||
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORVIX_SANITIZE=ON >/dev/null
 cmake --build "$build" --target serial_port_tests serial_components_tests kernel_serial_tests \
