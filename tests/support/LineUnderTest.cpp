@@ -35,7 +35,11 @@ LineUnderTest::LineUnderTest()
     const std::string peer = Environment("ORVIX_TEST_PEER");
     if (peer.empty())
         throw Exception("ORVIX_TEST_DEVICE is set but ORVIX_TEST_PEER, its far end, is not");
-    peer_ = LineDevice::OpenDevice(peer, 0);
+    // QEMU's UART model sends at the rate it is set to, and a test's port starts with the rate
+    // the device was left at (110 bit/s after a settings test): every test starts at the
+    // unit's line rate, on both ends.
+    LineDevice::OpenDevice(path_, 115200);
+    peer_ = LineDevice::OpenDevice(peer, 115200);
     // Bytes an earlier test left on their way must not reach this one.
     while (!ReadFor(100ms).empty()) {
     }
