@@ -94,7 +94,6 @@ TEST_F(SerialFlowTest, NothingReachesThePeerAfterItsXoffWhileTheWriterKeepsGoing
 
 TEST_F(SerialFlowTest, FlowBytesNeverReachReadsUnlessFlowControlIsOff)
 {
-    SKIP_ON_REAL_DEVICE(LINE_PAUSES_WITHIN_A_WRITE);
     const std::string mixed = "a" + kXoff + "b" + kXon + "c";
     ASSERT_EQ(pty.Write(mixed), mixed.size());
     EXPECT_EQ(ReadString(160), "abc");
@@ -158,7 +157,6 @@ TEST_F(SerialFlowTest, PurgeEndsAHeldWriteAndKeepsTheHold)
 
 TEST_F(SerialFlowTest, AFillingInputQueueHoldsThePeerWithXoffUntilItDrains)
 {
-    SKIP_ON_REAL_DEVICE(LINE_PAUSES_WITHIN_A_WRITE);
     ASSERT_TRUE(port->SetupQueues(100, 100));
     SerialState s;
     ASSERT_TRUE(port->GetState(s));

@@ -82,7 +82,6 @@ TEST_F(SerialReadTest, AnIdleReadEndsAfterMultiplierTimesSizePlusConstant)
 
 TEST_F(SerialReadTest, WakeReadEndsAPendingReadOrTheNextOne)
 {
-    SKIP_ON_REAL_DEVICE(LINE_PAUSES_WITHIN_A_WRITE);
     // No timeouts at all: only bytes, a wake-up or a purge end this read.
     UsePacketTimeouts(0, 0, 0);
     auto reader = std::async(std::launch::async, [&] { return ReadString(160); });

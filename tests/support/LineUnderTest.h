@@ -50,7 +50,7 @@ private:
 
 // Ends a test that needs what only a pseudo-terminal has (its master to close, its own 20 KiB
 // buffer, no modem lines, no pauses within a write) when it runs on a real device.
-// Why tests with a 2 ms packet interval that expect a write's bytes in one packet skip there:
+// Why tests that expect a write's bytes in one packet of a 2 ms interval skip there:
 #define LINE_PAUSES_WITHIN_A_WRITE                                                                 \
     "a real line (here QEMU's, on a loaded machine) may pause longer than 2 ms within a write"
 #define SKIP_ON_REAL_DEVICE(why)                                                                   \
