@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing the uploader needs on Debian 12, when missing,
-# and the further packages named as arguments (for example the packaging tools).
+# and the further packages named as arguments (for example the packaging tools). Leading
+# arguments that begin with "--" are passed to apt-get install (--no-install-recommends).
 set -euo pipefail
 
+apt_options=()
+while (($#)) && [[ $1 == --* ]]; do
+    apt_options+=("$1")
+    shift
+done
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
           libgtest-dev libgmock-dev zlib1g-dev srecord xvfb xauth xdotool openbox wmctrl
           fonts-dejavu-core fonts-liberation imagemagick locales "$@")
@@ -16,5 +22,6 @@ if ((${#missing[@]})); then
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     echo "Installing: ${missing[*]}"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${apt_options[@]}" \
+        "${missing[@]}" >/dev/null
 fi

@@ -220,6 +220,7 @@ TEST_F(MyComFlowTest, FlowControlOffOrAReopenEndsTheHold)
 
 TEST_F(MyComFlowTest, WriteFromAHandlerWaitsBehindTheHeldWrite)
 {
+    SKIP_ON_REAL_DEVICE(LINE_PAUSES_WITHIN_A_WRITE);
     PacketLog log;
     TMyCom* com = OpenWithXonXoff();
     com->OnPacketReceived = [&](TObject* Sender, AnsiString& buffer) {

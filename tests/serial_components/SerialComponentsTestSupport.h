@@ -1,10 +1,11 @@
-// Shared fixture of the serial component tests: a pseudo-terminal whose slave is reachable
-// as "COM7", an owner object for the components, and a recorder of delivered packets.
+// Shared fixture of the serial component tests: the line under test (a pseudo-terminal, or a
+// real device in the kernel-driver harness) reachable as "COM7", an owner object for the
+// components, and a recorder of delivered packets.
 #pragma once
 
 #include "platform/PortNames.h"
-#include "platform/PseudoTerminal.h"
 #include "serial/MyCom.h"
+#include "tests/support/LineUnderTest.h"
 #include "tests/support/TestApp.h"
 
 #include <QObject>
@@ -59,7 +60,7 @@ protected:
     }
     void TearDown() override { SetPortMap({}); }
 
-    // Opens a component of type T on the pty with the given packet size and timeout.
+    // Opens a component of type T on the line with the given packet size and timeout.
     template <typename T>
     T* Open(std::uint32_t packetSize = 160, std::uint32_t timeout = 10, PacketLog* log = nullptr)
     {
@@ -74,8 +75,8 @@ protected:
         return com;
     }
 
-    PseudoTerminal pty;
-    QObject owner; // destroyed before the pty: closes the components' ports first
+    LineUnderTest pty;
+    QObject owner; // destroyed before the line: closes the components' ports first
 };
 
 } // namespace serialtest

@@ -1,5 +1,5 @@
 // XON/XOFF output flow control handled by the serial driver, against a real pseudo-terminal
-// whose master plays the unit.
+// whose master plays the unit (or a real device and its peer: see LineUnderTest).
 #include "SerialPortTestSupport.h"
 
 #include <atomic>
