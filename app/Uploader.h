@@ -5,6 +5,7 @@
 
 #include "platform/Component.h"
 #include "platform/Exception.h"
+#include "upload/PacketText.h"
 
 #include <QWidget>
 #include <chrono>
@@ -178,6 +179,8 @@ private:
     // Help text shown before the connected instructions replaced it; restored at a result.
     AnsiString helpTextBeforeInstructions;
     bool transferRunning = false;
+    // The end of the last packet that may begin a message the next packet completes.
+    upload::MessageJoin messageJoin;
     // Created with the first cycle; its deleter lives with the class.
     std::unique_ptr<upload::UnitRecorder, void (*)(upload::UnitRecorder*)> unitRecorder{nullptr,
                                                                                         nullptr};

@@ -142,6 +142,8 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
                 o.lowercaseGreeting = true;
             else if (fault == "split-greeting")
                 o.splitGreeting = true;
+            else if (fault == "split-results")
+                o.splitResults = true;
             else if (fault == "dotted-results")
                 o.dottedResults = true;
             else if (fault == "never-xon")
@@ -251,7 +253,7 @@ Unit:
   --line-timeout S       a download with no line this long fails (default 10)
   --seed S               seed of the noise and of generated files (default 1)
   --fault NAME           repeatable: bad-crc, program-fail, lowercase-greeting, split-greeting,
-                         dotted-results, never-xon, unplug-after=N, noise
+                         split-results, dotted-results, never-xon, unplug-after=N, noise
   --verbose              time-stamped trace on standard error
 Firmware files:
   --make-firmware OUT    write a firmware file with the CRC-32 trailer and exit

@@ -34,6 +34,7 @@ struct SimOptions
     bool programFail = false;
     bool lowercaseGreeting = false;
     bool splitGreeting = false;
+    bool splitResults = false;
     bool dottedResults = false;
     bool neverXon = false;
     bool noise = false;

@@ -426,6 +426,14 @@ void Unit::EndDownload(Clock::time_point now)
     Clock::time_point at = now;
     auto step = [&](std::string text, bool last = false) {
         at += pause_;
+        if (o_.splitResults && text.rfind("Erasing", 0) != 0 && text.rfind("Programming", 0) != 0 &&
+            text.rfind("Checking", 0) != 0) {
+            // The result in two bursts, cut in the middle by a pause longer than the
+            // uploader's inter-byte timeout, as a busy line can deliver it.
+            const std::size_t half = text.size() / 2;
+            Schedule(at, text.substr(0, half), false, false);
+            text.erase(0, half);
+        }
         Schedule(at, std::move(text), last);
         if (o_.noise && !last)
             ScheduleChatter(at + pause_ / 2);

@@ -83,6 +83,7 @@ void TForm1::MyCom1StatusChanged(TObject* /*Sender*/, bool /*ctsOn*/, bool /*dsr
 void TForm1::CommSheetEnter(TObject* /*Sender*/)
 {
     MyCom1->Purge();
+    messageJoin.Clear();
     FConnectRequested = false;
     FDialogueState = WaitingForUnit;
 }
@@ -91,6 +92,7 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
 {
     const AnsiString text = upload::NormalisePacket(buffer);
     if (!FConnectRequested) {
+        messageJoin.Clear();
         if (!text.empty())
             DisplayQueue.push_back(text);
         FlushQueues();
@@ -98,8 +100,11 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
     }
 
     switch (FDialogueState) {
-    case WaitingForUnit:
-        if (const auto* greeting = upload::FindMessage(text, WaitingForUnit)) {
+    case WaitingForUnit: {
+        const AnsiString joined = messageJoin.Join(text, WaitingForUnit);
+        const auto* greeting = upload::FindMessage(joined, WaitingForUnit);
+        messageJoin.Keep(joined, WaitingForUnit, greeting != nullptr);
+        if (greeting) {
             // A tick already on its way may still write one more wake-up byte.
             ThreadedTimer1->SetEnabled(false);
             bBrowse->setEnabled(true);
@@ -113,6 +118,7 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
             DisplayQueue.push_back(text);
         FlushQueues();
         break;
+    }
 
     case Connected: {
         // Keep what the help window showed before the instructions, to give it back at the
@@ -138,16 +144,23 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
     }
 
     case AwaitingProgramResult:
-    case AwaitingCrcResult:
+    case AwaitingCrcResult: {
         UnitRecords().UnitSpoke();
-        if (const auto* result = upload::FindMessage(text, FDialogueState))
+        const std::uint8_t state = FDialogueState;
+        const AnsiString joined = messageJoin.Join(text, state);
+        const auto* result = upload::FindMessage(joined, state);
+        messageJoin.Keep(joined, state, result != nullptr);
+        if (result)
             ShowResult(AnsiString(result->statusText), result->nextState);
-        else if (FDialogueState == AwaitingProgramResult)
+        // The purge empties what waits in the port; a packet that ends inside what may be
+        // a result would lose the result's rest, so that purge waits for the next packet.
+        else if (state == AwaitingProgramResult && !messageJoin.MessageInProgress())
             MyCom1->Purge();
         if (!text.empty())
             ReceivedQueue.push_back(text);
         FlushQueues();
         break;
+    }
 
     default:
         break;

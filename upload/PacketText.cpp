@@ -40,4 +40,33 @@ const UnitMessage* FindMessage(const AnsiString& text, std::uint8_t state)
     return nullptr;
 }
 
+std::size_t MessageStartAtEnd(std::string_view text, std::uint8_t state)
+{
+    std::size_t longest = 0;
+    for (const UnitMessage& message : UnitMessages) {
+        if (message.lookedForIn != state)
+            continue;
+        const std::size_t most = std::min(text.size(), message.text.size() - 1);
+        for (std::size_t n = most; n > longest; --n) {
+            if (text.substr(text.size() - n) == message.text.substr(0, n)) {
+                longest = n;
+                break;
+            }
+        }
+    }
+    return longest;
+}
+
+AnsiString MessageJoin::Join(const AnsiString& text, std::uint8_t state) const
+{
+    return keptFor == state ? kept + text : text;
+}
+
+void MessageJoin::Keep(const AnsiString& joined, std::uint8_t state, bool found)
+{
+    const std::size_t n = found ? 0 : MessageStartAtEnd(joined, state);
+    kept = joined.substr(joined.size() - n);
+    keptFor = state;
+}
+
 } // namespace upload

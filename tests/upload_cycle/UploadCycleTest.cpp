@@ -188,6 +188,40 @@ TEST_F(UploadCycle, WholeCycleEndsWithCrcOk)
     EXPECT_TRUE(ini.readAll().contains(("FileName=" + path).toLocal8Bit()));
 }
 
+// A pause on the line can cut a result message into two packets (a busy machine, an adapter
+// that delivers in pieces): the result is recognised all the same, and the state's purge does
+// not throw away the rest of a message that has begun.
+TEST_F(UploadCycle, AResultCutIntoTwoPacketsIsRecognised)
+{
+    const struct
+    {
+        QStringList faults;
+        QString verdict;
+        const char* result;
+    } cases[] = {
+        {{"--fault", "split-results"}, CrcOk, "crc-ok"},
+        {{"--fault", "split-results", "--fault", "bad-crc"},
+         "CRC Bad!!!  Waiting for Connection...",
+         "crc-bad"},
+        {{"--fault", "split-results", "--fault", "program-fail"},
+         "Programming Failed!!!  Waiting for Connection...",
+         "programming-failed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.result);
+        tool.reset();
+        unit.reset();
+        Start(Quick + c.faults);
+        const QString path = Firmware(2048);
+        ConnectToUnit();
+        tool->SelectFile(path);
+        ASSERT_TRUE(tool->WaitForStatus(c.verdict))
+            << tool->Terminal().toStdString() << tool->LogTexts().join("\n").toStdString();
+        EXPECT_EQ(form->DialogueState(), WaitingForUnit);
+        EXPECT_EQ(UnitReport().value("result").toString(), c.result);
+    }
+}
+
 // The unit as it comes: a 115200 bit/s line, its own buffer and flash rate, so it holds the
 // line with XOFF again and again; when the transfer ends, the file's tail still waits on the
 // line while the unit's progress text makes the tool purge the port.

@@ -3,10 +3,13 @@
 #include "upload/PacketText.h"
 
 #include <gtest/gtest.h>
+#include <vector>
 
 using namespace std::string_literals;
 using upload::ContainsMessage;
 using upload::FindMessage;
+using upload::MessageJoin;
+using upload::MessageStartAtEnd;
 using upload::NormalisePacket;
 
 TEST(NormalisePacket, LineEndsBecomeHyphensAndFullStopsGo)
@@ -100,4 +103,68 @@ TEST(FindMessage, EachStateLooksForItsOwnMessagesInOrder)
         EXPECT_EQ(message->statusText, c.status);
         EXPECT_EQ(message->nextState, c.next);
     }
+}
+
+TEST(MessageStartAtEnd, TheLongestEndThatBeginsAMessageOfTheState)
+{
+    const struct
+    {
+        const char* text;
+        std::uint8_t state;
+        std::size_t length;
+    } cases[] = {
+        {"Programming--programming compl", 3, 17},
+        {"programmin", 3, 10},
+        {"Download fa", 3, 11},
+        {"Erasing--", 3, 0},
+        {"", 3, 0},
+        {"Setup", 3, 1},                // "p" may begin "programming ..."
+        {"programming complete", 3, 0}, // a whole message is no beginning of one
+        {"Checking CRC--CRC is O", 4, 8},
+        {"CRC is O", 3, 0}, // state 3 does not look for it
+        {"--Please st", 0, 9},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MessageStartAtEnd(c.text, c.state), c.length)
+            << "text: " << c.text << " state: " << int(c.state);
+}
+
+TEST(MessageJoin, AMessageCutByAPauseIsFoundOnceInTheNextPacket)
+{
+    const struct
+    {
+        std::vector<AnsiString> packets; // normalised texts, one state
+        std::uint8_t state;
+        std::vector<bool> found; // per packet
+    } cases[] = {
+        {{"Programming--programming compl", "ete--Checking CRC--"}, 3, {false, true}},
+        {{"programmin", "g complete--"}, 3, {false, true}},
+        {{"CRC is ", "O", "K--"}, 4, {false, false, true}},
+        {{"Please st", "art up--"}, 0, {false, true}},
+        // What is kept holds no whole message, so none is found twice.
+        {{"CRC is OK--", "--"}, 4, {true, false}},
+        // Unrelated text between the two halves breaks the message.
+        {{"programming com", "Erasing--", "plete--"}, 3, {false, false, false}},
+    };
+    for (const auto& c : cases) {
+        MessageJoin join;
+        for (std::size_t i = 0; i < c.packets.size(); ++i) {
+            const AnsiString joined = join.Join(c.packets[i], c.state);
+            const bool found = FindMessage(joined, c.state) != nullptr;
+            join.Keep(joined, c.state, found);
+            EXPECT_EQ(found, c.found[i]) << "packet " << i << ": " << c.packets[i];
+        }
+    }
+}
+
+TEST(MessageJoin, WhatWasKeptBelongsToItsStateAndClearGoesBackToNothing)
+{
+    MessageJoin join;
+    join.Keep("programming comp", 3, false);
+    EXPECT_TRUE(join.MessageInProgress());
+    EXPECT_EQ(join.Join("lete--", 4), "lete--");
+    EXPECT_EQ(join.Join("lete--", 3), "programming complete--");
+    join.Clear();
+    EXPECT_FALSE(join.MessageInProgress());
+    EXPECT_EQ(join.Join("lete--", 3), "lete--");
 }
