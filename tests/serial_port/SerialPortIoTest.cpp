@@ -6,6 +6,7 @@
 #include <future>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <thread>
 
 namespace {
 
@@ -127,6 +128,11 @@ TEST_F(SerialReadTest, InputQueueOverflowDropsTheExcessAndReportsItOnce)
     for (char c = 'A'; c < 'A' + 40; ++c)
         bytes += c;
     ASSERT_EQ(pty.Write(bytes), bytes.size());
+    // A real line delivers the bytes one after the other, and each one past the queue's room
+    // is an overflow: let them all arrive before the error is read and cleared. The line
+    // needs 3.5 ms for them; the wait covers an emulated line on a loaded machine.
+    if (LineUnderTest::OnRealDevice())
+        std::this_thread::sleep_for(500ms);
     std::uint32_t errors = 0;
     SerialStatus status;
     ASSERT_TRUE(WaitFor([&] {
