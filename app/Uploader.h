@@ -153,6 +153,8 @@ private:
     void UpdateXoffIndicator(bool held);
     void ShowResult(const AnsiString& statusText, std::uint8_t nextState);
     void ReaderFailed(const AnsiString& errorText);
+    // Closes a port whose line failed, once no transfer and no handler of the port uses it.
+    void ReleaseFailedLine();
 
     // The firmware check (upload/FileCheck.cpp) and the unit record (upload/UnitCycle.cpp).
     bool CheckFirmwareFile(const AnsiString& path);

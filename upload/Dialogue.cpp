@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 
 int DotCounter = 0;
 
@@ -211,4 +212,16 @@ void TForm1::ReaderFailed(const AnsiString& errorText)
     SetStatus(errorText);
     LogFile->Log("status : " + errorText);
     LogSerialErrorAdvice(errorText);
+    // The reader reports from inside its own hand-over, where the port cannot be closed.
+    QTimer::singleShot(0, this, [this] { ReleaseFailedLine(); });
+}
+
+void TForm1::ReleaseFailedLine()
+{
+    // A vanished adapter stays in use while its device is open, and the kernel then gives
+    // the adapter plugged in again another name: let go of it, so choosing the port again (or
+    // Connect) finds it under its own name. A transfer still running ends first, and closes
+    // it then.
+    if (lineFailed && !transferRunning && MyCom1->Reader)
+        MyCom1->ComClose();
 }

@@ -270,6 +270,7 @@ void TForm1::TransferFile()
         showProgress(maximum);
     }
     FDialogueState = AwaitingProgramResult;
+    ReleaseFailedLine();
     if (closeAfterTransfer) {
         closeAfterTransfer = false;
         close();

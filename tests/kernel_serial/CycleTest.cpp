@@ -4,6 +4,7 @@
 // simulator's report (every byte of the file received, no overrun) on the host.
 #include "app/Uploader.h"
 #include "platform/OpenDialog.h"
+#include "serial/MyCom.h"
 #include "tests/kernel_serial/HostPeer.h"
 #include "tests/support/LineUnderTest.h"
 #include "tests/support/TestApp.h"
@@ -48,7 +49,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         QFile ini(dir.filePath("Uploader.ini"));
         ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        // COM1 names no device: choosing it only closes COM2.
+        // COM1 names no device; COM2 is the line under test.
         ini.write("[SystemSection]\r\n[Ports]\r\nCOM1=/dev/ttyNONE\r\nCOM2=" +
                   device.toLocal8Bit() + "\r\n");
         ini.close();
@@ -125,10 +126,10 @@ TEST_F(Cycle, WholeCycleOnAnUnpacedUnit)
 }
 
 // The adapter is pulled during a transfer (the harness removes the USB device from the
-// running guest): the operator sees the error, nothing hangs. The operator chooses another
-// port, which closes the vanished one (while it is open, the kernel gives an adapter plugged
-// in again a new name, ttyUSB1), plugs the adapter in again and chooses the port again: a unit
-// is programmed.
+// running guest): the operator sees the error, nothing hangs. The tool closes the vanished
+// device (while it is open, the kernel would give an adapter plugged in again a new name,
+// ttyUSB1); the operator plugs the adapter in again and presses Connect: a unit is
+// programmed.
 TEST_F(Cycle, UnplugDuringATransferAndReplug)
 {
     if (!device.startsWith("/dev/ttyUSB"))
@@ -156,13 +157,13 @@ TEST_F(Cycle, UnplugDuringATransferAndReplug)
     hostpeer::Figure("unplug_error_after_s", std::to_string(Seconds(Clock::now() - pulledAt)));
     EXPECT_FALSE(tool->StatusHistory().contains(CrcOk));
 
-    form->cbComPort->setCurrentIndex(0);
-    EXPECT_TRUE(tool->WaitForStatus("Comport Unavailable.", 10s)) << tool->Status();
+    // The tool lets go of the vanished device, so the adapter comes back under its name.
+    EXPECT_TRUE(ProcessUntil([&] { return !form->MyCom1->Reader; }, 10s));
     hostpeer::Ask("replug");
     ASSERT_TRUE(ProcessUntil([&] { return QFile::exists(device); }, 60s))
         << "no " << device.toStdString() << " again; there are: "
         << QDir("/dev").entryList({"ttyUSB*"}, QDir::System).join(" ").toStdString();
-    form->cbComPort->setCurrentIndex(1);
+    // Connect opens the chosen port again.
     ConnectToUnit();
     Program("replugged");
 }

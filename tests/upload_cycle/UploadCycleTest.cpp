@@ -14,6 +14,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <QLabel>
 #include <QProgressBar>
@@ -440,7 +441,7 @@ TEST_F(UploadCycle, AnUnpluggedAdapterIsReportedAndTheOperatorRecovers)
     EXPECT_EQ(UnitReport().value("result").toString(), "aborted");
 
     // The adapter is back: choosing the port again reopens it, and Connect finds the unit.
-    ASSERT_TRUE(ProcessUntil([&] { return QFile::exists(unit->Link()); }, 10s));
+    ASSERT_TRUE(ProcessUntil([&] { return unit->Trace().contains("line back on"); }, 10s));
     form->cbComPort->setCurrentIndex(0);
     form->cbComPort->setCurrentIndex(1);
     ConnectToUnit();
@@ -490,12 +491,28 @@ TEST_F(UploadCycle, ConnectOpensThePortOnceTheDeviceIsThere)
     ASSERT_TRUE(tool->WaitForStatus(Greeted)) << tool->Status();
 }
 
+// How many of this process's descriptors are open on `path`.
+int DescriptorsOpenOn(const QString& path)
+{
+    int count = 0;
+    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::System | QDir::Files))
+        count += fd.symLinkTarget() == path ? 1 : 0;
+    return count;
+}
+
 TEST_F(UploadCycle, ADeadLineIsReportedOnceAndConnectRecovers)
 {
     // The adapter is pulled while the window waits: after the third wake-up byte.
     Start(Quick + QStringList{"--fault", "unplug-after=3"});
+    const QString device = QFileInfo(unit->Link()).canonicalFilePath();
+    ASSERT_FALSE(device.isEmpty());
+    EXPECT_EQ(DescriptorsOpenOn(device), 1);
     ASSERT_TRUE(ProcessUntil([&] { return unit->Trace().contains("line pulled"); }, 15s))
         << unit->Trace().toStdString();
+    // The vanished device is let go of, so that the kernel can give an adapter plugged in
+    // again its old name.
+    EXPECT_TRUE(ProcessUntil([&] { return !form->MyCom1->Reader; }, 5s));
+    EXPECT_EQ(DescriptorsOpenOn(device), 0);
     // A few wake-up ticks on the dead line.
     testapp::ProcessFor(3500ms);
     EXPECT_EQ(testapp::ShownExceptions(), std::vector<AnsiString>{}) << "no box per tick";
