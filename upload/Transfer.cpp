@@ -6,6 +6,8 @@
 #include "platform/OpenDialog.h"
 #include "platform/ProcessPriority.h"
 #include "platform/ProfileFile.h"
+#include "platform/SerialLineSettings.h"
+#include "platform/SerialPort.h"
 #include "serial/MyCom.h"
 #include "upload/FirmwareReader.h"
 #include "upload/UnitRecorder.h"
@@ -36,13 +38,6 @@ constexpr std::chrono::milliseconds DrainPollInterval{2};
 constexpr std::chrono::milliseconds DrainMargin{100};
 
 using Clock = std::chrono::steady_clock;
-
-// The time `bytes` take on the line at `baud` bit/s, 10 bits a byte (8N1).
-Clock::duration LineTime(std::uint32_t bytes, std::uint32_t baud)
-{
-    const auto bits = std::chrono::duration<double>(double(bytes) * 10 / std::max(baud, 1u));
-    return std::chrono::duration_cast<Clock::duration>(bits);
-}
 
 // Blocks until a window message arrives or the interval passes, handling what arrived.
 // A timer bounds the wait: the event dispatcher's own wait has no limit.
@@ -186,7 +181,11 @@ void TForm1::TransferFile()
     // line. Cancel ends the wait; neither its purge nor a later one discards them.
     const auto waitForTheTail = [&] {
         SerialStatus status = MyCom1->GetStatus();
-        auto deadline = Clock::now() + LineTime(status.cbOutQue, MyCom1->Baud()) + DrainMargin;
+        // The line's own character format and rate, as the driver holds them.
+        SerialState line;
+        const bool known = MyCom1->PortDriver() && MyCom1->PortDriver()->GetState(line);
+        auto deadline = Clock::now() +
+                        (known ? LineTime(line, status.cbOutQue) : Clock::duration{}) + DrainMargin;
         auto last = Clock::now();
         while (status.cbOutQue > 0 && !FCancelRequest && MyCom1->Reader &&
                MyCom1->Reader->Running) {
