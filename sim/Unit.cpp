@@ -424,10 +424,10 @@ void Unit::EndDownload(Clock::time_point now)
           std::to_string(image.size()) + " bytes");
 
     Clock::time_point at = now;
-    auto step = [&](std::string text, bool last = false) {
+    // A result message (not the progress text) may come in two bursts.
+    auto step = [&](std::string text, bool last = false, bool result = false) {
         at += pause_;
-        if (o_.splitResults && text.rfind("Erasing", 0) != 0 && text.rfind("Programming", 0) != 0 &&
-            text.rfind("Checking", 0) != 0) {
+        if (result && o_.splitResults) {
             // The result in two bursts, cut in the middle by a pause longer than the
             // uploader's inter-byte timeout, as a busy line can deliver it.
             const std::size_t half = text.size() / 2;
@@ -443,18 +443,18 @@ void Unit::EndDownload(Clock::time_point now)
     if (!programFault.empty()) {
         cycle_.result = "programming-failed";
         cycle_.reason = programFault;
-        step(o_.dottedResults ? "programming failed." : "programming failed", true);
+        step(o_.dottedResults ? "programming failed." : "programming failed", true, true);
         return;
     }
-    step(o_.dottedResults ? "programming complete." : "programming complete");
+    step(o_.dottedResults ? "programming complete." : "programming complete", false, true);
     step("Checking CRC...");
     if (crcOk) {
         cycle_.result = "crc-ok";
-        step(o_.dottedResults ? "CRC is O.K" : "CRC is OK", true);
+        step(o_.dottedResults ? "CRC is O.K" : "CRC is OK", true, true);
     } else {
         cycle_.result = "crc-bad";
         cycle_.reason = o_.badCrc ? "bad-crc fault" : "CRC-32 trailer does not match";
-        step(o_.dottedResults ? "CRC is B.A.D" : "CRC is BAD", true);
+        step(o_.dottedResults ? "CRC is B.A.D" : "CRC is BAD", true, true);
     }
 }
 
