@@ -80,7 +80,7 @@ void TForm1::LogSystemError()
 void TForm1::ReopenPort()
 {
     MyCom1->ComClose();
-    lineFailed = false;
+    PortOpened();
     MyCom1->SetPort(std::uint32_t(SelectedIndex(cbComPort) + 1));
     MyCom1->ComInit();
     MyCom1->SetXonXoff(ckbXonXoff->isChecked());
@@ -118,7 +118,7 @@ void TForm1::cbBaudRateChange(TObject*)
     }
     const std::int32_t baud = BaudFromText(text);
     MyCom1->ComClose();
-    lineFailed = false;
+    PortOpened();
     MyCom1->SetBaud(std::uint32_t(baud));
     MyCom1->ComInit();
     MyCom1->SetXonXoff(ckbXonXoff->isChecked());

@@ -3,6 +3,7 @@
 #include "app/Anchors.h"
 #include "app/FormStyle.h"
 #include "app/Help.h"
+#include "app/UploaderHost.h"
 #include "app/ui_Uploader.h"
 #include "components/QuickLogFile.h"
 #include "components/ThdTimer.h"
@@ -14,6 +15,7 @@
 
 #include <QCloseEvent>
 #include <QStatusBar>
+#include <QTimer>
 
 TForm1* Form1 = nullptr;
 
@@ -23,6 +25,8 @@ namespace {
 constexpr QSize DesignPage(208, 109);
 constexpr int TabControlHeight = 137;
 constexpr int StatusBarHeight = 19;
+// How often the engine is told that time passed (the hold's age is shown in seconds).
+constexpr std::chrono::milliseconds EngineClockInterval{1000};
 
 // Makes a window stay on top of other windows, or not; a visible window stays visible.
 void SetStaysOnTop(QWidget* window, bool on)
@@ -127,6 +131,14 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     LogFile = new TQuickLogFile(this);
     LogFile->LogFileName = "Orvix500Upload.Log";
 
+    host = std::make_unique<TForm1Host>(*this);
+    engine = std::make_unique<upload::UploadEngine>(*host);
+    clockTimer = new QTimer(this);
+    clockTimer->setInterval(EngineClockInterval);
+    connect(clockTimer, &QTimer::timeout, this,
+            [this] { Application->HandleEvent([this] { engine->ClockTick(); }); });
+    clockTimer->start();
+
     pageFocus = std::make_unique<TPageFocus>(PageControl1);
     BindEvents();
 
@@ -150,6 +162,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
 
 TForm1::~TForm1()
 {
+    // A transfer still running ends as cancelled and a cycle still open is recorded.
+    engine->Close();
     // The timer's worker and the port's reader hand their events to this window: stop them
     // while every control still exists. Closing the port also handles window messages.
     delete ThreadedTimer1;
@@ -195,6 +209,9 @@ void TForm1::BindEvents()
     MyCom1->OnReadError = [this](TObject*, const AnsiString& errorText) {
         Application->HandleEvent([&] { ReaderFailed(errorText); });
     };
+    MyCom1->OnSendProgress = [this](TObject* Sender, const TSendReport& report) {
+        Application->HandleEvent([&] { MyCom1SendProgress(Sender, report); });
+    };
     ThreadedTimer1->OnTimer = [this](TObject* Sender) {
         Application->HandleEvent([&] { ThreadedTimer1Timer(Sender); });
     };
@@ -206,11 +223,9 @@ void TForm1::FormCreate(TObject*)
     LogFile->LogToFile = true;
     LoadConfiguration();
     OpenPortAtStartup();
-    FXoffShown = false;
+    engine->Started();
     ShowPortError();
     SetActivePage(CommSheet);
-    FDialogueState = WaitingForUnit;
-    FCancelRequest = false;
 }
 
 void TForm1::FormClose(TObject*)
@@ -261,16 +276,9 @@ void TForm1::DisableControl(QWidget* control)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
-    if (transferRunning) {
-        // The transfer runs in a handler further down this thread's stack: it ends as Cancel
-        // ends it (with Cancel's purge; the request also ends a wait for an XOFF hold), then
-        // closes the window itself.
-        closeAfterTransfer = true;
-        FCancelRequest = true;
-        MyCom1->Purge();
-        event->ignore();
-        return;
-    }
+    // A transfer running ends as Cancel ends it ("Upload Canceled", the record written), and
+    // the window closes at once: nothing waits for the line.
+    Application->HandleEvent([this] { engine->Close(); });
     Application->HandleEvent([this] { FormClose(this); });
     event->accept();
 }

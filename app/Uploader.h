@@ -1,11 +1,12 @@
 // The main window: the port and line-speed choices, Connect, the file transfer, a terminal
-// pane with the unit's output and a status bar; it orchestrates the dialogue with the unit
-// (upload/) over its serial component, its wake-up timer and its log.
+// pane with the unit's output and a status bar. Its handlers feed the upload engine
+// (upload/UploadEngine.h) and show what it answers, over its serial component, its wake-up
+// timer and its log.
 #pragma once
 
 #include "platform/Component.h"
 #include "platform/Exception.h"
-#include "upload/PacketText.h"
+#include "upload/UploadEngine.h"
 
 #include <QWidget>
 #include <chrono>
@@ -33,19 +34,11 @@ class TAnchors;
 namespace Ui {
 class TForm1;
 }
-namespace upload {
-class UnitRecorder;
-}
+struct TSendReport;
+class TForm1Host;
 
 // Where the unit stands in its upload cycle.
-enum DialogueStateValue : std::uint8_t
-{
-    WaitingForUnit = 0,
-    Connected = 1,
-    Uploading = 2,
-    AwaitingProgramResult = 3,
-    AwaitingCrcResult = 4,
-};
+using enum upload::DialogueStateValue;
 
 class TForm1 : public QWidget
 {
@@ -100,6 +93,8 @@ public:
     void bBrowseClick(TObject* Sender);
     void bCancelClick(TObject* Sender);
     void bUploadClick(TObject* Sender);
+    // The port's transmitter took bytes, drained, the unit's hold changed or the line failed.
+    void MyCom1SendProgress(TObject* Sender, const TSendReport& report);
 
     // Appends text to the terminal pane, discarding whole rows from the top so that the
     // pane never holds more than 10000 characters.
@@ -123,10 +118,11 @@ public:
     void DisableControl(QWidget* control);
 
     // Read access for tests and the shell.
-    std::uint8_t DialogueState() const { return FDialogueState; }
-    bool ConnectRequested() const { return FConnectRequested; }
-    bool CancelRequest() const { return FCancelRequest; }
-    bool XoffShown() const { return FXoffShown; }
+    std::uint8_t DialogueState() const { return engine->DialogueState(); }
+    bool ConnectRequested() const { return engine->ConnectRequested(); }
+    bool CancelRequest() const { return engine->CancelRequest(); }
+    bool XoffShown() const { return engine->XoffShown(); }
+    bool Transferring() const { return engine->Transferring(); }
     TIniFile* IniFile() const { return FIniFile.get(); }
 
 protected:
@@ -147,20 +143,19 @@ private:
     void LayoutControls();
     void BindEvents();
 
-    // The dialogue and the transfer (upload/).
-    void FlushQueues();
+    // The dialogue and the transfer: what the engine answers, shown.
+    friend class TForm1Host;
     void TransferFile();
     void UpdateXoffIndicator(bool held);
-    void ShowResult(const AnsiString& statusText, std::uint8_t nextState);
     void ReaderFailed(const AnsiString& errorText);
     // Closes a port whose line failed, once no transfer and no handler of the port uses it.
     void ReleaseFailedLine();
-
-    // The firmware check (upload/FileCheck.cpp) and the unit record (upload/UnitCycle.cpp).
-    bool CheckFirmwareFile(const AnsiString& path);
-    void BeginUnitRecord(const AnsiString& path);
-    void EndUnitRecord(const AnsiString& failure, bool cancelled);
-    upload::UnitRecorder& UnitRecords();
+    // After the port was closed and opened again: the engine starts afresh on the line.
+    void PortOpened();
+    // Asks the operator to confirm the next line, from the message loop itself.
+    void AskStep();
+    // Appends a finished unit record to the record file; a failure is shown once.
+    void RecordUnit(const upload::UnitRecord& record);
     // Once, after a port opened: says so when the log or the unit record cannot be written.
     void ShowFolderWarning();
 
@@ -169,33 +164,20 @@ private:
     TAnchors* commAnchors = nullptr;
     TAnchors* uploadAnchors = nullptr;
 
-    // Private state, in the order the window declares it.
+    // Private state.
     std::unique_ptr<TIniFile> FIniFile;
-    bool FXoffShown = false;
-    std::uint8_t FDialogueState = WaitingForUnit;
-    bool FCancelRequest = false;
-    bool FConnectRequested = false;
-    std::deque<AnsiString> StatusQueue;
-    std::deque<AnsiString> ReceivedQueue;
-    std::deque<AnsiString> DisplayQueue;
-    // Help text shown before the connected instructions replaced it; restored at a result.
-    AnsiString helpTextBeforeInstructions;
-    bool transferRunning = false;
-    // The end of the last packet that may begin a message the next packet completes.
-    upload::MessageJoin messageJoin;
-    // Created with the first cycle; its deleter lives with the class.
-    std::unique_ptr<upload::UnitRecorder, void (*)(upload::UnitRecorder*)> unitRecorder{nullptr,
-                                                                                        nullptr};
+    // The dialogue with the unit and the transfer; the host shows what it answers.
+    std::unique_ptr<TForm1Host> host;
+    std::unique_ptr<upload::UploadEngine> engine;
+    // About once a second: the engine's clock (the hold's age, the verdict's silence bound).
+    QTimer* clockTimer = nullptr;
+    // The unit record's folder warning is still to be shown (it is shown once).
+    bool folderWarningDue = true;
     // The terminal pane's text gathered by ShowInTerminal, and when the pane last changed.
     AnsiString terminalBacklog;
     qsizetype terminalBacklogLength = 0;
     std::chrono::steady_clock::time_point terminalShown{};
     QTimer* terminalTimer = nullptr;
-    // The window was closed during a transfer: it closes once the transfer has ended.
-    bool closeAfterTransfer = false;
-    // The open port's line failed (read or wake-up write): reported once, no more wake-up
-    // bytes until the port is opened again.
-    bool lineFailed = false;
 };
 
 // The main window, set while it exists.

@@ -85,9 +85,16 @@ bool SerialIo::ReleaseHold()
 {
     if (!held)
         return false;
-    held = false;
+    SetHeld(false);
     SerialFlow(Fd(), TCOON);
     return true;
+}
+
+void SerialIo::SetHeld(bool on)
+{
+    held = on;
+    if (holdObserver)
+        holdObserver(on);
 }
 
 void SerialIo::Receive(char* bytes, std::size_t count, Clock::time_point time)
@@ -102,7 +109,7 @@ void SerialIo::Receive(char* bytes, std::size_t count, Clock::time_point time)
                 // Stop the kernel's output at once: what the writer already handed over
                 // must not go out either.
                 if (!held) {
-                    held = true;
+                    SetHeld(true);
                     SerialFlow(Fd(), TCOOFF);
                 }
             } else if (c == state.XonChar) {

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <linux/serial.h>
 #include <mutex>
 #include <thread>
@@ -50,6 +51,8 @@ struct SerialIo
     // Under m: ends the peer's hold on our output; returns whether there was one. The caller
     // wakes the writer.
     bool ReleaseHold();
+    // Under m: the peer's hold begins or ends; tells holdObserver.
+    void SetHeld(bool on);
     // Under m: the input queue drained, so a hold we put on the peer can end.
     void MaybeSendXon();
 
@@ -67,6 +70,8 @@ struct SerialIo
 
     std::atomic<int> lastErrno{0};
     std::atomic<std::size_t> writePending{0};
+    // Counts AbortWrite calls: a Write begun before the count moved ends with Aborted.
+    std::atomic<std::uint64_t> writeAbortCount{0};
 
     mutable std::mutex m;
     std::condition_variable readCv;
@@ -79,6 +84,8 @@ struct SerialIo
     bool xoffSent = false; // our XOFF holds the peer (fInX)
     bool wakeRead = false;
     std::uint64_t purgeCount = 0;
+    // Told under m, from whichever thread saw the change, when the hold begins or ends.
+    std::function<void(bool held)> holdObserver;
     bool failed = false;
     int failErrno = 0;
     bool stop = false;

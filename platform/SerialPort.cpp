@@ -209,13 +209,56 @@ void SerialPort::WakeRead()
 SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t* written,
                                std::chrono::milliseconds maxWait)
 {
-    return WriteBytes(*io_, data, count, written, maxWait);
+    return WriteBytes(*io_, data, count, written, maxWait, io_->writeAbortCount);
+}
+
+SerialResult SerialPort::Write(const char* data, std::size_t count, std::size_t* written,
+                               std::chrono::milliseconds maxWait, std::uint64_t abortMark)
+{
+    return WriteBytes(*io_, data, count, written, maxWait, abortMark);
+}
+
+std::uint64_t SerialPort::WriteAbortMark() const
+{
+    return io_->writeAbortCount;
 }
 
 bool SerialPort::OutputHeld() const
 {
     std::lock_guard lock(io_->m);
     return io_->held;
+}
+
+bool SerialPort::ReleaseOutputHold()
+{
+    SerialIo& p = *io_;
+    std::lock_guard lock(p.m);
+    if (!p.ReleaseHold())
+        return false;
+    p.WakeWriter();
+    return true;
+}
+
+void SerialPort::SetHoldObserver(std::function<void(bool held)> observer)
+{
+    std::lock_guard lock(io_->m);
+    io_->holdObserver = std::move(observer);
+}
+
+void SerialPort::AbortWrite()
+{
+    ++io_->writeAbortCount;
+    io_->WakeWriter();
+}
+
+std::uint32_t SerialPort::OutputQueued() const
+{
+    SerialIo& p = *io_;
+    std::lock_guard lock(p.m);
+    int outq = 0;
+    if (SerialIoctl(p.Fd(), TIOCOUTQ, &outq) != 0)
+        outq = 0;
+    return static_cast<std::uint32_t>(outq) + static_cast<std::uint32_t>(p.writePending);
 }
 
 bool SerialPort::EscapeFunction(int function)

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -165,9 +166,29 @@ public:
     // kernel's own stop (TCOOFF) keeps them back after an XOFF.
     SerialResult Write(const char* data, std::size_t count, std::size_t* written,
                        std::chrono::milliseconds maxWait);
+    // The same, ended with Aborted by any AbortWrite after WriteAbortMark() returned
+    // `abortMark`: a caller that takes the mark with its bytes loses no abort that came
+    // between the two.
+    SerialResult Write(const char* data, std::size_t count, std::size_t* written,
+                       std::chrono::milliseconds maxWait, std::uint64_t abortMark);
+    std::uint64_t WriteAbortMark() const;
 
-    // True while the peer's XOFF holds output.
+    // True while the peer's XOFF holds output. Clears nothing.
     bool OutputHeld() const;
+    // Ends the peer's hold as its XON would (for a peer that is gone: a unit that started
+    // again never sends the XON its predecessor owed). Returns whether there was one.
+    bool ReleaseOutputHold();
+    // `observer` is told each time the peer's hold begins (true) or ends (false). It is called
+    // from the driver's threads or the caller's, with the driver's lock held: it must only
+    // record and signal, never call this port. Set it before the port is in use; empty to stop.
+    void SetHoldObserver(std::function<void(bool held)> observer);
+    // Ends a Write in progress with Aborted (the bytes it had not handed over are dropped),
+    // leaving the input side as it is; a Write that begins later is not affected unless it
+    // was given an earlier mark. Safe from any thread.
+    void AbortWrite();
+    // The bytes handed over but not yet sent (as far as the device tells) plus those of a
+    // Write in progress: the status record's cbOutQue, read without clearing the error flags.
+    std::uint32_t OutputQueued() const;
 
     // Sets or clears DTR or RTS (SETDTR, CLRDTR, SETRTS, CLRRTS). False when the device has
     // no modem lines (a pseudo-terminal; LastErrno() ENOTTY): callers ignore that.

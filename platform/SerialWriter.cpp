@@ -33,7 +33,7 @@ Clock::time_point DeadlineAfter(std::chrono::milliseconds wait)
 } // namespace
 
 SerialResult WriteBytes(SerialIo& p, const char* data, std::size_t count, std::size_t* written,
-                        std::chrono::milliseconds maxWait)
+                        std::chrono::milliseconds maxWait, std::uint64_t abortMark)
 {
     std::size_t done = 0;
     if (written)
@@ -73,7 +73,7 @@ SerialResult WriteBytes(SerialIo& p, const char* data, std::size_t count, std::s
                 result = p.Fail(p.failErrno);
                 break;
             }
-            if (p.purgeCount != purgeAtStart) {
+            if (p.purgeCount != purgeAtStart || p.writeAbortCount != abortMark) {
                 result = SerialResult::Aborted;
                 break;
             }

@@ -5,10 +5,13 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 
 struct SerialIo;
 enum class SerialResult;
 
 // SerialPort::Write on the port's core (see there for the outcomes).
+// `abortMark`: the abort count the caller saw (SerialPort::WriteAbortMark); an AbortWrite
+// after it ends this Write even when it came before the Write began.
 SerialResult WriteBytes(SerialIo& p, const char* data, std::size_t count, std::size_t* written,
-                        std::chrono::milliseconds maxWait);
+                        std::chrono::milliseconds maxWait, std::uint64_t abortMark);

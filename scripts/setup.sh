@@ -10,7 +10,7 @@ while (($#)) && [[ $1 == --* ]]; do
     shift
 done
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
-          libgtest-dev libgmock-dev zlib1g-dev srecord xvfb xauth xdotool openbox wmctrl
+          libgtest-dev libgmock-dev zlib1g-dev libssl-dev srecord xvfb xauth xdotool openbox wmctrl
           fonts-dejavu-core fonts-liberation imagemagick locales "$@")
 
 missing=()

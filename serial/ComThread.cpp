@@ -159,6 +159,7 @@ TComThread::~TComThread()
         // handler, so it can only stop after it has returned.
         Reader->Terminate();
         PortHandle->WakeRead();
+        Sender.reset();
         CloseLater(std::move(Reader), std::move(PortHandle));
         return;
     }
@@ -234,8 +235,36 @@ void TComThread::ComInit()
     ComClose();
     InitPort();
     SetupThread();
-    if (Reader)
+    if (Reader) {
         ++readerGeneration_;
+        Sender = std::make_unique<TComSender>(this, *PortHandle, [this](const TSendReport& report) {
+            if (OnSendProgress)
+                OnSendProgress(Owner() ? Owner() : this, report);
+        });
+    }
+}
+
+bool TComThread::Send(const AnsiString& bytes)
+{
+    if (!Reader || !Sender) {
+        Initialized = false;
+        ErrorText = "Com not initialized.";
+        return false;
+    }
+    Sender->Send(bytes.data(), bytes.size());
+    return true;
+}
+
+void TComThread::AbandonSends()
+{
+    if (Sender)
+        Sender->Abandon();
+}
+
+void TComThread::ReleaseHold()
+{
+    if (PortHandle)
+        PortHandle->ReleaseOutputHold();
 }
 
 void TComThread::InitPort()
@@ -354,6 +383,7 @@ void TComThread::ComClose()
         if (readerGeneration_ != generation)
             continue;
         Reader.reset();
+        Sender.reset();
         PortHandle.reset();
         ++readerGeneration_;
         ++openGeneration_;

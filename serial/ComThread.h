@@ -7,6 +7,7 @@
 #include "platform/Exception.h"
 #include "platform/SerialPort.h"
 #include "platform/Thread.h"
+#include "serial/ComSender.h"
 
 #include <atomic>
 #include <cstdint>
@@ -177,6 +178,20 @@ public:
     void Write(const AnsiString& s);
     void Write(const char* buf, int count);
 
+    // Sends without waiting: the bytes are queued behind those sent before and handed to the
+    // driver by the port's transmitter, under the peer's XOFF hold; OnSendProgress tells what
+    // became of them. A Purge does not drop them; AbandonSends does. Without an open port it
+    // records "Com not initialized.", clears Initialized and returns false. Do not mix with
+    // Write on one open port: each hands bytes to the driver on its own.
+    bool Send(const AnsiString& bytes);
+    // Drops what the transmitter has not handed to the driver yet.
+    void AbandonSends();
+    // Ends the peer's XOFF hold as its XON would (a peer that is gone owes it).
+    void ReleaseHold();
+    // On the window's thread, after the transmitter's figures or the peer's hold changed (see
+    // TSendReport). Read when delivered: a change takes effect at once.
+    TSendProgressEvent OnSendProgress;
+
     // The open port's driver, null while closed; for diagnostics and tests.
     SerialPort* PortDriver() const { return PortHandle.get(); }
 
@@ -194,6 +209,8 @@ protected:
     TReadErrorEvent ReadErrorReporter();
 
     std::unique_ptr<SerialPort> PortHandle;
+    // The transmitter of the open port, destroyed before it.
+    std::unique_ptr<TComSender> Sender;
     std::uint32_t FPacketSize = 80;
     std::uint32_t FBaud = 19200;
     std::uint32_t FDataBits = 8;

@@ -31,10 +31,20 @@ const std::array<UnitMessage, 6> UnitMessages = {{
     {"CRC is OK", 4, "CRC OK!!!  Waiting for Connection...", 0},
 }};
 
+bool LookedFor(const UnitMessage& message, std::uint8_t state)
+{
+    // While the file goes out the unit may give up ("Download failed") or start again (its
+    // greeting): both end the transfer.
+    constexpr std::uint8_t Uploading = 2;
+    if (state == Uploading)
+        return &message == &UnitMessages[0] || &message == &UnitMessages[3];
+    return message.lookedForIn == state;
+}
+
 const UnitMessage* FindMessage(const AnsiString& text, std::uint8_t state)
 {
     for (const UnitMessage& message : UnitMessages) {
-        if (message.lookedForIn == state && ContainsMessage(text, message.text))
+        if (LookedFor(message, state) && ContainsMessage(text, message.text))
             return &message;
     }
     return nullptr;
@@ -44,7 +54,7 @@ std::size_t MessageStartAtEnd(std::string_view text, std::uint8_t state)
 {
     std::size_t longest = 0;
     for (const UnitMessage& message : UnitMessages) {
-        if (message.lookedForIn != state)
+        if (!LookedFor(message, state))
             continue;
         const std::size_t most = std::min(text.size(), message.text.size() - 1);
         for (std::size_t n = most; n > longest; --n) {

@@ -32,6 +32,10 @@ struct UnitMessage
 // The six messages, in the order in which they are looked for within each state.
 extern const std::array<UnitMessage, 6> UnitMessages;
 
+// Whether `message` is looked for in `state`: its own state, and while the file is sent
+// (state 2) the greeting and "Download failed", which end the transfer.
+bool LookedFor(const UnitMessage& message, std::uint8_t state);
+
 // The first message (in the table's order) that is looked for in `state` and occurs in the
 // normalised `text`; null when none does.
 const UnitMessage* FindMessage(const AnsiString& text, std::uint8_t state);

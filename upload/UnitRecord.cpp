@@ -1,6 +1,7 @@
 #include "upload/UnitRecord.h"
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,10 +16,11 @@ constexpr std::array<std::string_view, 7> OutcomeNames = {
     "crc-ok",    "crc-bad",    "programming-failed", "download-failed",
     "cancelled", "send-error", "no-result"};
 
-constexpr std::array<std::string_view, 14> Columns = {
-    "start",       "end",    "port",       "device",     "baud",       "file",
-    "file_size",   "sha256", "bytes_sent", "lines_sent", "xoff_holds", "longest_hold_ms",
-    "transfer_ms", "outcome"};
+// New columns go at the end, so readers that take the columns by position keep working.
+constexpr std::array<std::string_view, 15> Columns = {
+    "start",       "end",     "port",       "device",     "baud",       "file",
+    "file_size",   "sha256",  "bytes_sent", "lines_sent", "xoff_holds", "longest_hold_ms",
+    "transfer_ms", "outcome", "line_errors"};
 
 } // namespace
 
@@ -41,14 +43,21 @@ std::optional<UnitOutcome> OutcomeOfStatus(std::string_view statusText)
     return std::nullopt;
 }
 
-std::string IsoTime(const QDateTime& time)
+std::string IsoTime(const LocalTime& time)
 {
-    const int offset = time.offsetFromUtc();
+    using namespace std::chrono;
+    const int offset = time.utcOffsetSeconds;
+    const sys_seconds local = time.utc + seconds(offset);
+    const sys_days day = floor<days>(local);
+    const year_month_day date(day);
+    const hh_mm_ss clock(local - day);
     const int minutes = std::abs(offset) / 60;
-    char zone[16];
-    std::snprintf(zone, sizeof zone, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
-                  minutes % 60);
-    return time.toString("yyyy-MM-ddTHH:mm:ss").toStdString() + zone;
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d%c%02d:%02d", int(date.year()),
+                  unsigned(date.month()), unsigned(date.day()), int(clock.hours().count()),
+                  int(clock.minutes().count()), int(clock.seconds().count()),
+                  offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return text;
 }
 
 std::string CsvField(std::string_view text)
@@ -90,7 +99,8 @@ std::string CsvLine(const UnitRecord& r)
                                   std::to_string(r.xoffHolds),
                                   std::to_string(r.longestHoldMs),
                                   std::to_string(r.transferMs),
-                                  std::string(OutcomeName(r.outcome))};
+                                  std::string(OutcomeName(r.outcome)),
+                                  std::to_string(r.lineErrors)};
     static_assert(std::size(fields) == Columns.size());
     std::string line;
     for (std::size_t i = 0; i < std::size(fields); ++i)

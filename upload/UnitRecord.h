@@ -2,7 +2,8 @@
 // transfer, and their RFC 4180 form.
 #pragma once
 
-#include <QDateTime>
+#include "platform/LocalClock.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,8 +33,8 @@ std::optional<UnitOutcome> OutcomeOfStatus(std::string_view statusText);
 
 struct UnitRecord
 {
-    QDateTime start;
-    QDateTime end;
+    LocalTime start;
+    LocalTime end;
     std::string port;   // "COM2"
     std::string device; // the device path the port maps to
     std::uint32_t baud = 0;
@@ -45,11 +46,13 @@ struct UnitRecord
     std::uint64_t xoffHolds = 0;
     std::int64_t longestHoldMs = 0;
     std::int64_t transferMs = 0;
+    // Overrun, framing, parity and break conditions the port reported during the transfer.
+    std::uint64_t lineErrors = 0;
     UnitOutcome outcome = UnitOutcome::NoResult;
 };
 
 // ISO 8601 local time with its UTC offset, to the second: "2026-03-14T09:26:53+01:00".
-std::string IsoTime(const QDateTime& time);
+std::string IsoTime(const LocalTime& time);
 
 // A field quoted as RFC 4180 asks: in double quotes, with every quote doubled, when it holds
 // a comma, a quote, CR or LF (or begins or ends with a blank, which readers may trim).

@@ -1,7 +1,8 @@
 #include "upload/UnitRecorder.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace upload {
 
@@ -9,63 +10,40 @@ std::chrono::milliseconds UnitRecorder::ResultBound{60000};
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-std::int64_t MillisecondsSince(Clock::time_point since)
+std::int64_t MillisecondsBetween(UnitRecorder::Clock::time_point from,
+                                 UnitRecorder::Clock::time_point to)
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
+std::string SystemReason()
+{
+    return std::error_code(errno, std::generic_category()).message();
 }
 
 } // namespace
 
 std::string AppendCsvLine(const std::string& path, const std::string& line)
 {
-    QFile file(QString::fromLocal8Bit(path.data(), qsizetype(path.size())));
-    // Unbuffered: each line leaves in one write, and O_APPEND puts it at the end even when
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    const std::string text = (ec || size == 0 ? CsvHeader() : std::string()) + line;
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file)
+        return SystemReason();
+    // Unbuffered: the line leaves in one write, and append mode puts it at the end even when
     // another program appends meanwhile, so no reader ever sees half a line.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return file.errorString().toStdString();
-    const auto write = [&file](const std::string& text) {
-        return file.write(text.data(), qint64(text.size())) == qint64(text.size());
-    };
-    if (file.size() == 0 && !write(CsvHeader()))
-        return file.errorString().toStdString();
-    if (!write(line))
-        return file.errorString().toStdString();
-    return {};
+    std::setvbuf(file, nullptr, _IONBF, 0);
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const std::string reason = written ? std::string() : SystemReason();
+    const bool closed = std::fclose(file) == 0;
+    if (!written)
+        return reason;
+    return closed ? std::string() : SystemReason();
 }
 
-std::string FirstUnwritable(const std::vector<std::string>& names)
+UnitRecorder::UnitRecorder(std::function<void(const UnitRecord&)> write) : write_(std::move(write))
 {
-    for (const std::string& name : names) {
-        const QFileInfo info(QString::fromLocal8Bit(name.data(), qsizetype(name.size())));
-        bool writable;
-        if (info.exists()) {
-            QFile file(info.filePath());
-            writable = file.open(QIODevice::WriteOnly | QIODevice::Append);
-        } else {
-            writable = QFileInfo(info.absolutePath()).isWritable();
-        }
-        if (!writable)
-            return info.absoluteFilePath().toLocal8Bit().toStdString();
-    }
-    return {};
-}
-
-UnitRecorder::UnitRecorder(std::function<void(const std::string&)> onFailure)
-    : onFailure_(std::move(onFailure))
-{
-    silence_.setSingleShot(true);
-    QObject::connect(&silence_, &QTimer::timeout, [this] {
-        if (waiting_)
-            Finish(UnitOutcome::NoResult, true);
-    });
-}
-
-UnitRecorder::~UnitRecorder()
-{
-    if (record_)
-        Finish(waiting_ ? UnitOutcome::NoResult : UnitOutcome::Cancelled, false);
 }
 
 void UnitRecorder::FileChecked(std::uint64_t size, std::string sha256)
@@ -74,13 +52,14 @@ void UnitRecorder::FileChecked(std::uint64_t size, std::string sha256)
     checkedSha_ = std::move(sha256);
 }
 
-void UnitRecorder::Begin(std::string port, std::string device, std::uint32_t baud, std::string file)
+void UnitRecorder::Begin(std::string port, std::string device, std::uint32_t baud,
+                         std::string file, LocalTime wall, Clock::time_point now)
 {
     // A cycle still waiting for its verdict when the next transfer starts got none.
     if (record_)
-        Finish(UnitOutcome::NoResult, true);
+        Finish(UnitOutcome::NoResult, wall);
     UnitRecord r;
-    r.start = QDateTime::currentDateTime();
+    r.start = wall;
     r.port = std::move(port);
     r.device = std::move(device);
     r.baud = baud;
@@ -88,7 +67,7 @@ void UnitRecorder::Begin(std::string port, std::string device, std::uint32_t bau
     r.fileSize = checkedSize_;
     r.sha256 = checkedSha_;
     record_ = std::move(r);
-    started_ = Clock::now();
+    started_ = now;
     holdSince_.reset();
     waiting_ = false;
 }
@@ -101,64 +80,96 @@ void UnitRecorder::LineSent(std::size_t bytes)
     ++record_->linesSent;
 }
 
-void UnitRecorder::Held(bool held)
+void UnitRecorder::Held(bool held, Clock::time_point now)
 {
     if (!record_ || waiting_)
         return;
     if (held && !holdSince_) {
-        holdSince_ = Clock::now();
+        holdSince_ = now;
         ++record_->xoffHolds;
     } else if (!held && holdSince_) {
-        record_->longestHoldMs = std::max(record_->longestHoldMs, MillisecondsSince(*holdSince_));
+        record_->longestHoldMs =
+            std::max(record_->longestHoldMs, MillisecondsBetween(*holdSince_, now));
         holdSince_.reset();
     }
 }
 
-void UnitRecorder::TransferEnded(std::optional<UnitOutcome> outcome)
+void UnitRecorder::LineError()
+{
+    if (record_ && !waiting_)
+        ++record_->lineErrors;
+}
+
+void UnitRecorder::TransferEnded(std::optional<UnitOutcome> outcome, LocalTime wall,
+                                 Clock::time_point now)
 {
     if (!record_ || waiting_)
         return;
-    Held(false);
-    record_->transferMs = MillisecondsSince(started_);
+    Held(false, now);
+    record_->transferMs = MillisecondsBetween(started_, now);
     if (outcome) {
-        Finish(*outcome, true);
+        Finish(*outcome, wall);
         return;
     }
     waiting_ = true;
-    silence_.start(ResultBound);
+    silenceSince_ = now;
 }
 
-void UnitRecorder::StatusShown(std::string_view statusText)
+void UnitRecorder::StatusShown(std::string_view statusText, LocalTime wall,
+                               Clock::time_point now)
 {
-    if (!waiting_)
+    if (!record_)
         return;
-    if (const auto outcome = OutcomeOfStatus(statusText))
-        Finish(*outcome, true);
+    if (const auto outcome = OutcomeOfStatus(statusText)) {
+        // A verdict during the transfer (the unit gave up) ends it too.
+        if (!waiting_)
+            record_->transferMs = MillisecondsBetween(started_, now);
+        Finish(*outcome, wall);
+    }
 }
 
-void UnitRecorder::UnitSpoke()
+void UnitRecorder::UnitSpoke(Clock::time_point now)
 {
     if (waiting_)
-        silence_.start(ResultBound);
+        silenceSince_ = now;
 }
 
-void UnitRecorder::UnitGreeted()
+void UnitRecorder::UnitGreeted(LocalTime wall, Clock::time_point now)
 {
-    if (waiting_)
-        Finish(UnitOutcome::NoResult, true);
+    if (!record_)
+        return;
+    if (!waiting_)
+        record_->transferMs = MillisecondsBetween(started_, now);
+    Finish(UnitOutcome::NoResult, wall);
 }
 
-void UnitRecorder::Finish(UnitOutcome outcome, bool report)
+bool UnitRecorder::Tick(LocalTime wall, Clock::time_point now)
 {
-    silence_.stop();
+    if (!waiting_ || now - silenceSince_ < ResultBound)
+        return false;
+    Finish(UnitOutcome::NoResult, wall);
+    return true;
+}
+
+void UnitRecorder::Close(LocalTime wall, Clock::time_point now)
+{
+    if (!record_)
+        return;
+    if (!waiting_)
+        record_->transferMs = MillisecondsBetween(started_, now);
+    Finish(waiting_ ? UnitOutcome::NoResult : UnitOutcome::Cancelled, wall);
+}
+
+void UnitRecorder::Finish(UnitOutcome outcome, LocalTime wall)
+{
     UnitRecord r = std::move(*record_);
     record_.reset();
     waiting_ = false;
-    r.end = QDateTime::currentDateTime();
+    holdSince_.reset();
+    r.end = wall;
     r.outcome = outcome;
-    const std::string error = AppendCsvLine(UnitRecordFileName, CsvLine(r));
-    if (!error.empty() && report && onFailure_)
-        onFailure_(QFileInfo(UnitRecordFileName).absoluteFilePath().toStdString());
+    if (write_)
+        write_(r);
 }
 
 } // namespace upload

@@ -1,16 +1,15 @@
 // Follows one cycle that began with a transfer, from its first line to the unit's verdict,
-// and appends its line to the unit record: the figures of the transfer, the XOFF holds,
-// and the outcome, or "no-result" when the unit stays silent too long or greets first.
+// and hands its line of the unit record to be written: the figures of the transfer, the XOFF
+// holds, the line errors and the outcome, or "no-result" when the unit stays silent too long
+// or greets first. Time comes in with the calls; it keeps no timer of its own.
 #pragma once
 
 #include "upload/UnitRecord.h"
 
-#include <QTimer>
 #include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace upload {
 
@@ -21,58 +20,57 @@ constexpr const char* UnitRecordFileName = "Orvix500Units.csv";
 // when the file is new or empty. Empty on success; the reason otherwise.
 std::string AppendCsvLine(const std::string& path, const std::string& line);
 
-// The first of the files named (relative to the working directory) that could not be
-// appended to: an existing file that does not open for appending, or a missing one whose
-// folder is not writable. Its absolute path, or empty when all are writable. Creates nothing.
-std::string FirstUnwritable(const std::vector<std::string>& names);
-
 class UnitRecorder
 {
 public:
+    using Clock = std::chrono::steady_clock;
     // How long the unit may stay silent after a transfer before the cycle is recorded as
     // "no-result". Long enough for a unit that erases and programs a large image.
     static std::chrono::milliseconds ResultBound;
 
-    // `onFailure` is told the text to show when a record cannot be written.
-    explicit UnitRecorder(std::function<void(const std::string&)> onFailure);
-    // A cycle still waiting for its verdict is recorded as "no-result" (without report).
-    ~UnitRecorder();
+    // `write` is given each finished record.
+    explicit UnitRecorder(std::function<void(const UnitRecord&)> write);
     UnitRecorder(const UnitRecorder&) = delete;
     UnitRecorder& operator=(const UnitRecorder&) = delete;
 
     // The file about to be sent: its size and SHA-256, taken when it was checked.
     void FileChecked(std::uint64_t size, std::string sha256);
     // A transfer begins: the record's fixed fields (the file's from FileChecked).
-    void Begin(std::string port, std::string device, std::uint32_t baud, std::string file);
+    void Begin(std::string port, std::string device, std::uint32_t baud, std::string file,
+               LocalTime wall, Clock::time_point now);
     void LineSent(std::size_t bytes);
-    // The XOFF indicator lit (true) or went dark (false) during the transfer.
-    void Held(bool held);
+    // The unit's hold on the line began (true) or ended (false) during the transfer.
+    void Held(bool held, Clock::time_point now);
+    void LineError();
     // The transfer ended: with `outcome` (cancelled, send error) the record is written now;
     // otherwise it waits for the unit's verdict.
-    void TransferEnded(std::optional<UnitOutcome> outcome);
+    void TransferEnded(std::optional<UnitOutcome> outcome, LocalTime wall, Clock::time_point now);
     // The dialogue showed a status text: a final verdict completes the waiting record.
-    void StatusShown(std::string_view statusText);
+    void StatusShown(std::string_view statusText, LocalTime wall, Clock::time_point now);
     // The unit sent something after the transfer: the silence bound starts again.
-    void UnitSpoke();
-    // A unit greeted: a record still waiting gets "no-result".
-    void UnitGreeted();
+    void UnitSpoke(Clock::time_point now);
+    // A unit greeted: a record still open gets "no-result".
+    void UnitGreeted(LocalTime wall, Clock::time_point now);
+    // Time passes: a verdict awaited beyond the bound gives "no-result". True when it did.
+    bool Tick(LocalTime wall, Clock::time_point now);
+    // The program ends: a cycle still open is recorded ("no-result" while a verdict is
+    // awaited, "cancelled" during a transfer).
+    void Close(LocalTime wall, Clock::time_point now);
 
     bool Waiting() const { return waiting_; }
-
-    // Whether the working folder's warning is still to be shown (it is shown once).
-    bool folderWarningDue = true;
+    bool Open() const { return record_.has_value(); }
 
 private:
-    void Finish(UnitOutcome outcome, bool report);
+    void Finish(UnitOutcome outcome, LocalTime wall);
 
-    std::function<void(const std::string&)> onFailure_;
+    std::function<void(const UnitRecord&)> write_;
     std::optional<UnitRecord> record_;
     bool waiting_ = false; // transfer over, verdict awaited
-    std::chrono::steady_clock::time_point started_;
-    std::optional<std::chrono::steady_clock::time_point> holdSince_;
+    Clock::time_point started_{};
+    Clock::time_point silenceSince_{};
+    std::optional<Clock::time_point> holdSince_;
     std::uint64_t checkedSize_ = 0;
     std::string checkedSha_;
-    QTimer silence_;
 };
 
 } // namespace upload

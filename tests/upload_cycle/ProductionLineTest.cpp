@@ -36,7 +36,7 @@ const QString CrcBad = "CRC Bad!!!  Waiting for Connection...";
 const QStringList Header = {"start",       "end",        "port",       "device",
                             "baud",        "file",       "file_size",  "sha256",
                             "bytes_sent",  "lines_sent", "xoff_holds", "longest_hold_ms",
-                            "transfer_ms", "outcome"};
+                            "transfer_ms", "outcome",    "line_errors"};
 
 // A small XOFF mark: the unit holds the line again and again, each time for about 25 ms.
 // The files are larger than what a pty takes in before its reader drains it (about 20 KiB),

@@ -197,8 +197,11 @@ void Uploader::SelectFile(const QString& path, const std::function<void()>& duri
         watch.start(watchInterval);
     }
     Click(form_->bBrowse);
-    watch.stop();
     TOpenDialog::SetExecuteHook({});
+    // The click starts the transfer; the engine sends the file while the window handles its
+    // messages.
+    ProcessUntil([this] { return !form_->Transferring(); }, 300s);
+    watch.stop();
 }
 
 bool Uploader::WaitForStatus(const QString& text, std::chrono::milliseconds timeout)

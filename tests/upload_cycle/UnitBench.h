@@ -110,8 +110,8 @@ public:
     // Clicks a control with the mouse, as the operator does (the click also gives it the
     // focus). Returns when the click's handler has returned.
     void Click(QWidget* control);
-    // Clicks Select File with the file dialog answering `path`; returns when the handler
-    // (and so the transfer) has ended. `duringTransfer`, when given, runs every
+    // Clicks Select File with the file dialog answering `path`; returns when the transfer it
+    // started has ended. `duringTransfer`, when given, runs every
     // `watchInterval` while the handler runs (to press Cancel, to watch the indicator).
     void SelectFile(const QString& path, const std::function<void()>& duringTransfer = {},
                     std::chrono::milliseconds watchInterval = 3ms);

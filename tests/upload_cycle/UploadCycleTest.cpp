@@ -426,12 +426,14 @@ TEST_F(UploadCycle, AnUnpluggedAdapterIsReportedAndTheOperatorRecovers)
     ConnectToUnit();
 
     tool->SelectFile(path);
-    // Whatever the transfer met first (the read or a write failing), it has ended.
+    // Whatever the transfer met first (the read or a write failing), it has ended, and the
+    // failure is reported once.
     EXPECT_EQ(form->DialogueState(), AwaitingProgramResult);
-    ASSERT_TRUE(ProcessUntil(
-        [&] { return tool->LogTexts().join("\n").contains("status : Read Error: "); }, 10s))
+    const QRegularExpression failure("^status : (Read|Send) Error: ");
+    ASSERT_TRUE(ProcessUntil([&] { return !tool->LogTexts().filter(failure).isEmpty(); }, 10s))
         << tool->LogTexts().join("\n").toStdString();
-    EXPECT_TRUE(tool->StatusHistory().filter("Read Error: ").size() > 0);
+    EXPECT_EQ(tool->LogTexts().filter(failure).size(), 1);
+    EXPECT_TRUE(tool->StatusHistory().filter(QRegularExpression("(Read|Send) Error: ")).size() > 0);
     // The log says what the code means and what to do.
     const QStringList log = tool->LogTexts();
     const qsizetype error = log.indexOf(QRegularExpression("^status : (Read|Send) Error: 5$"));

@@ -88,6 +88,10 @@ TEST(FindMessage, EachStateLooksForItsOwnMessagesInOrder)
         {"programming failed\r\n", 4, nullptr, 0},
         {"CRC is OK\r\n", 3, nullptr, 0},
         {"CRC is OK\r\n", 2, nullptr, 0},
+        // While the file goes out: the unit gives up, or starts again.
+        {"Download failed\r\n", 2, "Download Failed!!!  Waiting for Connection...", 0},
+        {"Please start up\r\n", 2, "Connection established", 1},
+        {"programming failed\r\n", 2, nullptr, 0},
         {"Erasing...\r\n", 3, nullptr, 0},
         // A line end inside a message hinders it: it became a hyphen.
         {"CRC is\r\nOK", 4, nullptr, 0},

@@ -1,7 +1,6 @@
 // The unit record's line: RFC 4180 quoting, ISO 8601 times with their offset, the columns.
 #include "upload/UnitRecord.h"
 
-#include <QTimeZone>
 #include <gtest/gtest.h>
 
 using upload::CsvField;
@@ -18,21 +17,26 @@ TEST(UnitRecordLine, FieldsAreQuotedOnlyWhenTheyMustBe)
     EXPECT_EQ(CsvField(" padded "), "\" padded \"");
 }
 
+// 2026-03-14 09:26:53 local time at the given offset from UTC.
+LocalTime At(int offsetSeconds)
+{
+    using namespace std::chrono;
+    const sys_seconds local = sys_days(year(2026) / 3 / 14) + hours(9) + minutes(26) + seconds(53);
+    return {local - seconds(offsetSeconds), offsetSeconds};
+}
+
 TEST(UnitRecordLine, TimesCarryTheirUtcOffset)
 {
-    const QDate day(2026, 3, 14);
-    const QTime time(9, 26, 53);
-    EXPECT_EQ(upload::IsoTime(QDateTime(day, time, QTimeZone(3600))), "2026-03-14T09:26:53+01:00");
-    EXPECT_EQ(upload::IsoTime(QDateTime(day, time, QTimeZone(-(3 * 3600 + 1800)))),
-              "2026-03-14T09:26:53-03:30");
-    EXPECT_EQ(upload::IsoTime(QDateTime(day, time, QTimeZone::utc())), "2026-03-14T09:26:53+00:00");
+    EXPECT_EQ(upload::IsoTime(At(3600)), "2026-03-14T09:26:53+01:00");
+    EXPECT_EQ(upload::IsoTime(At(-(3 * 3600 + 1800))), "2026-03-14T09:26:53-03:30");
+    EXPECT_EQ(upload::IsoTime(At(0)), "2026-03-14T09:26:53+00:00");
 }
 
 TEST(UnitRecordLine, OneLinePerRecordWithEveryColumn)
 {
     upload::UnitRecord r;
-    r.start = QDateTime(QDate(2026, 3, 14), QTime(9, 26, 53), QTimeZone::utc());
-    r.end = r.start.addSecs(3);
+    r.start = At(0);
+    r.end = {r.start.utc + std::chrono::seconds(3), 0};
     r.port = "COM2";
     r.device = "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0";
     r.baud = 115200;
@@ -45,13 +49,14 @@ TEST(UnitRecordLine, OneLinePerRecordWithEveryColumn)
     r.longestHoldMs = 180;
     r.transferMs = 620;
     r.outcome = upload::UnitOutcome::CrcBad;
+    r.lineErrors = 1;
     EXPECT_EQ(upload::CsvHeader(),
               "start,end,port,device,baud,file,file_size,sha256,bytes_sent,lines_sent,xoff_holds,"
-              "longest_hold_ms,transfer_ms,outcome\r\n");
+              "longest_hold_ms,transfer_ms,outcome,line_errors\r\n");
     EXPECT_EQ(upload::CsvLine(r),
               "2026-03-14T09:26:53+00:00,2026-03-14T09:26:56+00:00,COM2,"
               "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0,115200,"
-              "\"/srv/fw/unit, rev \"\"B\"\".out\",2471,00ff,2436,37,2,180,620,crc-bad\r\n");
+              "\"/srv/fw/unit, rev \"\"B\"\".out\",2471,00ff,2436,37,2,180,620,crc-bad,1\r\n");
 }
 
 TEST(UnitRecordLine, OnlyFinalVerdictsEndACycle)
