@@ -90,8 +90,9 @@ void UploadEngine::WakeUpTick()
 {
     // A line that failed takes no more wake-up bytes, as a closed port takes none: the
     // operator has been told once. A byte still waiting for the line (the unit holds it) is
-    // not joined by more: they would all go out at once when the hold ends.
-    if (lineFailed_ || outstanding_ > 0)
+    // not joined by more: they would all go out at once when the hold ends. Nor does one go
+    // between the file's lines.
+    if (lineFailed_ || outstanding_ > 0 || transfer_)
         return;
     if (host_.Send(std::string(1, WakeUpByte)).empty())
         ++outstanding_;
