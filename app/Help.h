@@ -1,10 +1,12 @@
-// The help window: a small fixed-size window with an editable instruction text, shown and
-// hidden from the main window; its own close button only hides it.
+// The help window: a small fixed-size window with the operator's instruction text (read-only,
+// never wrapped: the window fits its lines) and, below it, where things are on Linux; shown
+// and hidden from the main window's "Display Help" box, which its own close button unticks.
 #pragma once
 
 #include <QWidget>
 #include <memory>
 
+class QLabel;
 class QPlainTextEdit;
 namespace Ui {
 class THelpForm;
@@ -18,6 +20,7 @@ public:
     ~THelpForm() override;
 
     QPlainTextEdit* HelpMemo = nullptr;
+    QLabel* LinuxNotes = nullptr;
 
     // Switches the window between staying on top of other windows and the normal style; a
     // visible window stays visible.
@@ -26,8 +29,18 @@ public:
 
     // The text the window shows when it is created.
     static const char* const InitialText;
+    // The lines below it: where the log, the unit record and the port map are on Linux.
+    static const char* const LinuxText;
+
+protected:
+    // Closing hides the window; the main window's "Display Help" box follows.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Sizes the text pane to its lines (at least the designed 196 by 81) and the window to
+    // the pane and the notes, so that no line of the instructions is broken.
+    void FitToText();
+
     std::unique_ptr<Ui::THelpForm> ui;
 };
 

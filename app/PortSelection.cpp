@@ -3,13 +3,16 @@
 #include "app/IntConversion.h"
 #include "app/Uploader.h"
 #include "components/QuickLogFile.h"
+#include "platform/Application.h"
 #include "platform/PortAdvice.h"
+#include "platform/PortNames.h"
 #include "platform/ProfileFile.h"
 #include "platform/SerialDevices.h"
 #include "serial/MyCom.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QSignalBlocker>
 #include <string>
 
@@ -20,11 +23,34 @@ AnsiString BoxText(const QComboBox* box)
     return box->currentText().toLocal8Bit().toStdString();
 }
 
-// The entry the port box's text selects: a text typed by the operator selects the entry it
-// equals (with case), and no entry (-1) otherwise.
-int SelectedIndex(const QComboBox* box)
+// The port the port box's text names: an entry of its list (COM1 to COM4, with case) or a
+// port of the [Ports] map written as "COM" and its number; 0 for any other text.
+std::uint32_t PortOfText(const QComboBox* box)
 {
-    return box->findText(box->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const QString text = box->currentText();
+    if (const int index = box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        index >= 0)
+        return std::uint32_t(index + 1);
+    bool number = false;
+    const unsigned n = text.mid(3).toUInt(&number);
+    if (number && text == "COM" + QString::number(n) && PortMap().count(n))
+        return n;
+    return 0;
+}
+
+// Whether the speed box's text is a line speed: a number as the class library reads it
+// (decimal, or hexadecimal after $ or 0x); anything else would open the line at a speed
+// the operator never asked for.
+bool IsSpeedText(const AnsiString& text)
+{
+    return TryStrToInt(text).has_value();
+}
+
+// The operator is still typing into the box: a text that is no value yet is left alone until
+// the edit ends.
+bool Typing(const QComboBox* box)
+{
+    return box->lineEdit() && box->lineEdit()->hasFocus();
 }
 
 // Shows `text` in a box without running the box's change handler.
@@ -38,10 +64,54 @@ void ShowInBox(QComboBox* box, const QString& text)
         box->setEditText(text);
 }
 
+// Refuses a typed text that names no port or speed: nothing is saved or opened, the box shows
+// what is open again, and the status bar and the log say why.
+void RefuseText(TForm1& form, QComboBox* box, const QString& open, const AnsiString& why)
+{
+    ShowInBox(box, open);
+    form.SetStatus(why);
+    form.LogFile->Log("status : " + why);
+}
+
+AnsiString PortRefusal(const QComboBox* box)
+{
+    return "\"" + BoxText(box) + "\" is not a port: choose COM1 to COM4 or a port of [Ports] in " +
+           "Uploader.ini";
+}
+
+AnsiString SpeedRefusal(const QComboBox* box)
+{
+    return "\"" + BoxText(box) + "\" is not a line speed";
+}
+
+QString OpenPortText(const TMyCom& com)
+{
+    return "COM" + QString::number(com.Port());
+}
+
+QString OpenSpeedText(const TMyCom& com)
+{
+    return QString::number(com.Baud());
+}
+
 } // namespace
 
 void TForm1::OpenPortAtStartup()
 {
+    // A text that is no value yet is left alone while the operator types; when the edit
+    // ends (Enter, or the focus leaves the box) it is refused.
+    connect(cbComPort->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        Application->HandleEvent([this] {
+            if (PortOfText(cbComPort) == 0)
+                RefuseText(*this, cbComPort, OpenPortText(*MyCom1), PortRefusal(cbComPort));
+        });
+    });
+    connect(cbBaudRate->lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        Application->HandleEvent([this] {
+            if (!IsSpeedText(BoxText(cbBaudRate)))
+                RefuseText(*this, cbBaudRate, OpenSpeedText(*MyCom1), SpeedRefusal(cbBaudRate));
+        });
+    });
     LogFile->Log("initialization : serial devices : " + SerialDevicesText(ListSerialDevices()));
     try {
         MyCom1->SetPort(std::uint32_t(cbComPort->currentIndex() + 1));
@@ -56,10 +126,20 @@ void TForm1::OpenPortAtStartup()
     LogSystemError();
 }
 
+// The status text of a failed opening: the component's text ("Comport Unavailable."), or,
+// when the device opened but refused the settings (a speed it cannot make), the system's
+// words, which name the device and the speed.
+static AnsiString OpenFailureText(const TMyCom& com)
+{
+    if (com.OpenResult == SerialResult::Ok && !com.SystemErrorText.empty())
+        return com.SystemErrorText;
+    return com.ErrorText;
+}
+
 void TForm1::ShowPortError()
 {
     if (!MyCom1->Initialized)
-        SetStatus(MyCom1->ErrorText);
+        SetStatus(OpenFailureText(*MyCom1));
     ShowFolderWarning();
 }
 
@@ -81,13 +161,19 @@ void TForm1::ReopenPort()
 {
     MyCom1->ComClose();
     PortOpened();
-    MyCom1->SetPort(std::uint32_t(SelectedIndex(cbComPort) + 1));
+    if (const std::uint32_t port = PortOfText(cbComPort))
+        MyCom1->SetPort(port);
     MyCom1->ComInit();
     MyCom1->SetXonXoff(ckbXonXoff->isChecked());
 }
 
 void TForm1::cbComPortChange(TObject*)
 {
+    if (PortOfText(cbComPort) == 0) {
+        if (!Typing(cbComPort))
+            RefuseText(*this, cbComPort, OpenPortText(*MyCom1), PortRefusal(cbComPort));
+        return;
+    }
     try {
         FIniFile->WriteString("SystemSection", "Port", BoxText(cbComPort));
     } catch (const Exception&) {
@@ -100,7 +186,7 @@ void TForm1::cbComPortChange(TObject*)
     ReopenPort();
     const std::uint32_t port = MyCom1->Port();
     if (!MyCom1->Initialized)
-        SetStatus(MyCom1->ErrorText);
+        SetStatus(OpenFailureText(*MyCom1));
     else
         SetStatus("Port " + std::to_string(port) + " Selected");
     LogFile->Log("port : " + std::to_string(port));
@@ -110,6 +196,11 @@ void TForm1::cbComPortChange(TObject*)
 void TForm1::cbBaudRateChange(TObject*)
 {
     const AnsiString text = BoxText(cbBaudRate);
+    if (!IsSpeedText(text)) {
+        if (!Typing(cbBaudRate))
+            RefuseText(*this, cbBaudRate, OpenSpeedText(*MyCom1), SpeedRefusal(cbBaudRate));
+        return;
+    }
     try {
         FIniFile->WriteString("SystemSection", "Baud", text);
     } catch (const Exception&) {
@@ -123,7 +214,7 @@ void TForm1::cbBaudRateChange(TObject*)
     MyCom1->ComInit();
     MyCom1->SetXonXoff(ckbXonXoff->isChecked());
     if (!MyCom1->Initialized)
-        SetStatus(MyCom1->ErrorText);
+        SetStatus(OpenFailureText(*MyCom1));
     else
         SetStatus("Baud : " + std::to_string(baud));
     LogFile->Log("BaudRate : " + text);
@@ -139,4 +230,8 @@ void TForm1::LogSerialErrorAdvice(const AnsiString& errorText)
 void TForm1::ckbXonXoffClick(TObject*)
 {
     MyCom1->SetXonXoff(ckbXonXoff->isChecked());
+    // Switching it off puts back the settings saved when it was first switched on, their
+    // speed included; the line keeps the speed the box shows.
+    if (!ckbXonXoff->isChecked())
+        MyCom1->SetBaud(MyCom1->Baud());
 }

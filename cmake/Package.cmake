@@ -26,6 +26,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ORVIX_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The window needs Qt's X11 platform plugin, which the binaries do not link: on Debian 12 it
+# is libqxcb in libqt6gui6 (qt6-qpa-plugins, only recommended, holds the others), named here
+# so that it stays even when nothing links Qt Gui directly. dpkg-shlibdeps adds the rest.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6gui6 (>= 6.4)")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 if(ORVIX_SANITIZE)
     set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/RefuseSanitizedPackage.cmake)

@@ -147,18 +147,31 @@ int ApplyLineState(int fd, const SerialState& s)
 {
     if (s.BaudRate == 0)
         return EINVAL;
-    termios2 t{};
-    if (const int e = Ioctl(fd, TCGETS2, &t))
+    termios2 before{};
+    if (const int e = Ioctl(fd, TCGETS2, &before))
         return e;
+    termios2 t = before;
     MapLineState(s, t);
     if (const int e = Ioctl(fd, TCSETS2, &t))
         return e;
     termios2 check{};
     if (const int e = Ioctl(fd, TCGETS2, &check))
         return e;
-    // A driver that cannot come near the rate reports another one; a rate it dropped to
-    // 0 (hang-up) means it refused.
-    return check.c_ospeed == 0 ? EINVAL : 0;
+    // A driver that cannot make the rate does not fail the call: it keeps the old rate, or
+    // 9600, and reports that one. The device goes back to what it had before.
+    if (!LineSpeedTaken(s.BaudRate, check.c_ospeed)) {
+        (void)Ioctl(fd, TCSETS2, &before);
+        return EINVAL;
+    }
+    return 0;
+}
+
+bool LineSpeedTaken(std::uint32_t asked, std::uint32_t reported)
+{
+    if (reported == 0)
+        return false; // dropped to 0: a hang-up, not a rate
+    const std::uint64_t gap = asked > reported ? asked - reported : reported - asked;
+    return gap * LineSpeedTolerance <= asked;
 }
 
 int GetLineSpeed(int fd, std::uint32_t* baud)

@@ -77,8 +77,18 @@ void MapLineState(const SerialState& state, termios2& t);
 
 // Applies the record to the open device `fd` in one TCSETS2 call over what the kernel holds
 // (MapLineState). Unlike glibc's tcsetattr this does not fail on a pseudo-terminal, which
-// keeps 8 data bits without parity whatever is asked. Returns 0 or the errno.
+// keeps 8 data bits without parity whatever is asked. The rate is read back: one the device
+// did not take (LineSpeedTaken) puts the device's previous settings back and gives EINVAL.
+// Returns 0 or the errno.
 int ApplyLineState(int fd, const SerialState& state);
+
+// A driver reports the rate it makes; one this close to the asked rate (1 part in 50, the
+// kernel's own tolerance when it names a rate by its B constant) is the asked rate.
+constexpr std::uint32_t LineSpeedTolerance = 50;
+
+// Whether a device that was asked for `asked` bit/s and reports `reported` took the rate. A
+// UART or USB adapter that cannot make a rate keeps its old one, or 9600, and says so.
+bool LineSpeedTaken(std::uint32_t asked, std::uint32_t reported);
 
 // Reads the output speed of the open device `fd` in bit/s. Returns 0 or the errno.
 int GetLineSpeed(int fd, std::uint32_t* baud);

@@ -82,12 +82,22 @@ bool SerialPort::GetState(SerialState& state)
 bool SerialPort::SetState(const SerialState& state)
 {
     SerialIo& p = *io_;
+    refusedBaud_ = 0;
     if (!ValidLineState(state)) {
         p.lastErrno = EINVAL;
         return false;
     }
     std::lock_guard lock(p.m);
-    return p.Apply(state) == SerialResult::Ok;
+    if (p.Apply(state) == SerialResult::Ok)
+        return true;
+    // The device is back at its previous settings; a rate it did not take is named.
+    std::uint32_t kept = 0;
+    if (p.lastErrno == EINVAL && GetLineSpeed(p.Fd(), &kept) == 0 &&
+        !LineSpeedTaken(state.BaudRate, kept)) {
+        refusedBaud_ = state.BaudRate;
+        keptBaud_ = kept;
+    }
+    return false;
 }
 
 bool SerialPort::GetTimeouts(SerialTimeouts& timeouts)
@@ -108,6 +118,7 @@ bool SerialPort::SetupQueues(std::uint32_t inQueue, std::uint32_t outQueue)
 {
     SerialIo& p = *io_;
     if (inQueue == 0 || outQueue == 0) {
+        refusedBaud_ = 0;
         p.lastErrno = EINVAL;
         return false;
     }
@@ -284,6 +295,7 @@ bool SerialPort::EscapeFunction(int function)
         request = TIOCMBIC;
         break;
     default:
+        refusedBaud_ = 0;
         p.lastErrno = EINVAL;
         return false;
     }
@@ -375,5 +387,8 @@ int SerialPort::LastErrno() const
 std::string SerialPort::LastErrorText() const
 {
     const int e = io_->lastErrno;
+    if (e == EINVAL && refusedBaud_ != 0)
+        return "the device does not take " + std::to_string(refusedBaud_) + " bit/s (it stays at " +
+               std::to_string(keptBaud_) + " bit/s)";
     return e == 0 ? std::string() : ErrnoText(e);
 }

@@ -115,8 +115,10 @@ public:
     // Read-modify-write of the line settings. SetState refuses (false, InvalidArgument)
     // a zero rate, a character size outside 5..8, 1.5 stop bits with more than 5 data
     // bits, 2 stop bits with 5 data bits (a UART sends 1.5), the same XonChar and XoffChar
-    // while fOutX or fInX is on, and values out of range; the port keeps its previous
-    // settings then. GetState returns the record as last set (see SerialState).
+    // while fOutX or fInX is on, values out of range, and a rate the device does not make
+    // (it reports another one when asked, see LineSpeedTaken; LastErrorText names the rate);
+    // the port keeps its previous settings then. GetState returns the record as last set
+    // (see SerialState).
     // Switching fOutX off releases a hold.
     bool GetState(SerialState& state);
     bool SetState(const SerialState& state);
@@ -212,4 +214,8 @@ public:
 private:
     SerialPort();
     std::unique_ptr<SerialIo> io_;
+    // The rate of the last SetState that the device did not take, and the rate it kept; 0
+    // when the last refusal was for another reason.
+    std::uint32_t refusedBaud_ = 0;
+    std::uint32_t keptBaud_ = 0;
 };

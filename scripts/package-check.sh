@@ -6,7 +6,7 @@
 # also when a check fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh lintian desktop-file-utils appstream man-db
+scripts/setup.sh lintian desktop-file-utils appstream man-db xvfb xdotool
 scripts/package.sh
 
 sudo=""
@@ -27,9 +27,9 @@ deb="${debs[0]}"
 echo "== lintian $deb"
 lintian --fail-on error --display-info "$deb" || fail "lintian reports errors"
 
-echo "== apt-get install ./$deb"
+echo "== apt-get install --no-install-recommends ./$deb"
 trap 'apt purge orvix-uploader >/dev/null || true' EXIT
-apt install "./$deb" >/dev/null
+apt install --no-install-recommends "./$deb" >/dev/null
 version=$(dpkg-query -W -f='${Version}' orvix-uploader)
 mapfile -t files < <(dpkg -L orvix-uploader)
 only() { # the one installed file whose path matches the pattern
@@ -70,6 +70,54 @@ for page in orvix-uploader orvix-sim; do
     [ -z "$warnings" ] || fail "$path: $warnings"
 done
 echo "$desktop, $metainfo, icons, manual pages: valid"
+
+echo "== the manual pages hyphenate no path or file name"
+for page in orvix-uploader orvix-sim; do
+    text=$(LC_ALL=C.UTF-8 MANWIDTH=60 man -E UTF-8 $page 2>/dev/null | col -b)
+    ! grep -qE '[[:alnum:]_./]-$' <<<"$text" || fail "man $page breaks a word with a hyphen:
+$(grep -nE '[[:alnum:]_./]-$' <<<"$text")"
+done
+
+echo "== the examples' README names only files that are installed beside it"
+examples=$(dirname "$(only '/examples/README\.md$')")
+for named in $(grep -oE '`[^` ]+\.(out|rules|md)`' "$examples/README.md" | tr -d '`' | sort -u); do
+    [ -e "$examples/$named" ] || fail "$examples/README.md names $named, which is not installed"
+done
+
+echo "== the window opens (no recommended packages installed)"
+run=$(mktemp -d)
+chmod 0755 "$run"
+(cd "$run" && exec xvfb-run -a runuser -u nobody -- env HOME="$run" orvix-uploader) \
+    >"$run/output" 2>&1 &
+starter=$!
+# The uploader started above: the one working in this run's folder.
+ours() {
+    local p
+    for p in $(pgrep -x orvix-uploader); do
+        [ "$(readlink "/proc/$p/cwd")" = "$run" ] && echo "$p"
+    done
+    return 0
+}
+opened=""
+for _ in $(seq 150); do
+    pid=$(ours | head -1)
+    if [ -n "$pid" ]; then
+        display=$(tr '\0' '\n' <"/proc/$pid/environ" | sed -n 's/^DISPLAY=//p')
+        if [ -n "$display" ] && DISPLAY="$display" XAUTHORITY="$(tr '\0' '\n' <"/proc/$pid/environ" |
+            sed -n 's/^XAUTHORITY=//p')" xdotool search --name \
+            '^Tallowmere Orvix-500 Firmware Uploader$' >/dev/null 2>&1; then
+            opened=yes
+            break
+        fi
+    fi
+    sleep 0.1
+done
+pid=$(ours | head -1)
+[ -z "$pid" ] || kill "$pid"
+wait "$starter" 2>/dev/null || true
+[ -n "$opened" ] || fail "orvix-uploader opened no window: $(cat "$run/output")"
+rm -rf "$run"
+echo "the main window opened"
 
 echo "== apt-get purge orvix-uploader"
 trap - EXIT

@@ -33,6 +33,14 @@ std::chrono::nanoseconds Seconds(double s)
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::duration<double>(s));
 }
 
+// Bytes that keep a download (or the quiet wait after a failed one) alive: anything but the
+// uploader's wake-up CRs, which it sends once a second while it waits for a unit and so also
+// after it stopped sending the file.
+bool IsDownloadTraffic(std::string_view bytes)
+{
+    return bytes.find_first_not_of('\r') != std::string_view::npos;
+}
+
 double SecondsBetween(std::chrono::steady_clock::time_point a,
                       std::chrono::steady_clock::time_point b)
 {
@@ -264,7 +272,8 @@ void Unit::ConsumeInPhase(Clock::time_point now, std::string_view bytes)
         break;
     case Phase::Discard:
         cycle_.bytes += bytes.size();
-        lastActivity_ = now;
+        if (IsDownloadTraffic(bytes))
+            lastActivity_ = now;
         break;
     case Phase::Results:
         // What follows the end record (the sender's last lone LF) belongs to the cycle too,
@@ -334,7 +343,8 @@ void Unit::ConsumeDownload(Clock::time_point now, std::string_view bytes)
         return;
     }
     cycle_.bytes += bytes.size();
-    lastActivity_ = now;
+    if (IsDownloadTraffic(bytes))
+        lastActivity_ = now;
     flow_->Arrive(bytes, now);
     if (flow_->OverrunBytes() > 0 && !overrunNoted_) {
         overrunNoted_ = true;

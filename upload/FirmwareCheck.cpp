@@ -287,26 +287,46 @@ FirmwareCheckResult Failure(std::uint64_t line, std::string reason)
     return result;
 }
 
-// The format of the data: a record format when there is a non-blank line and every
-// non-blank line begins with 'S' or ':' (the first such line names the format).
+// The bytes an editor may put before the first line of a UTF-8 file; the unit would take
+// them for the first record's lead character.
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+// Whether a line is meant as a record of either format: 'S' and a type digit, or ':' and a hex
+// digit. A damaged record still counts, so that its fault is named; a note or a comment does not.
+bool LooksLikeRecord(std::string_view line)
+{
+    if (line.size() < 2)
+        return false;
+    if (line[0] == 'S')
+        return line[1] >= '0' && line[1] <= '9';
+    return line[0] == ':' && HexValues[static_cast<unsigned char>(line[1])] >= 0;
+}
+
+// The format of the data: a record format when most non-blank lines look like records (the
+// first of them names the format), so that a stray line is found by the check rather than
+// turning the check off. A byte-order mark before the first line does not decide it either.
 FirmwareFormat DetectFormat(std::string_view data)
 {
     FirmwareFormat format = FirmwareFormat::Other;
-    bool records = true;
+    std::uint64_t records = 0;
+    std::uint64_t others = 0;
     std::string scratch;
-    ForEachLine(data, [&](std::uint64_t, std::string_view raw) {
-        const std::string_view line = CleanLine(raw, scratch);
+    ForEachLine(data, [&](std::uint64_t number, std::string_view raw) {
+        std::string_view line = CleanLine(raw, scratch);
+        if (number == 1 && line.substr(0, ByteOrderMark.size()) == ByteOrderMark)
+            line.remove_prefix(ByteOrderMark.size());
         if (line.empty())
             return true;
-        if (line[0] != 'S' && line[0] != ':') {
-            records = false;
-            return false;
+        if (!LooksLikeRecord(line)) {
+            ++others;
+            return true;
         }
+        ++records;
         if (format == FirmwareFormat::Other)
             format = line[0] == 'S' ? FirmwareFormat::SRecord : FirmwareFormat::IntelHex;
         return true;
     });
-    return records ? format : FirmwareFormat::Other;
+    return records > others ? format : FirmwareFormat::Other;
 }
 
 } // namespace
@@ -316,6 +336,13 @@ std::string FirmwareCheckResult::FailureText() const
     if (ok)
         return {};
     return line == 0 ? reason : "line " + std::to_string(line) + ": " + reason;
+}
+
+std::string FirmwareCheckResult::UncheckedText() const
+{
+    if (!ok || facts.format != FirmwareFormat::Other)
+        return {};
+    return "File not checked: not S-record or Intel HEX";
 }
 
 FirmwareCheckResult CheckFirmware(std::string_view bytes)
@@ -361,9 +388,17 @@ FirmwareCheckResult CheckFirmware(std::string_view bytes)
             return false;
         }
         const std::string_view line = CleanLine(raw, scratch);
+        if (number == 1 && line.substr(0, ByteOrderMark.size()) == ByteOrderMark) {
+            result = Failure(number, "UTF-8 byte-order mark");
+            return false;
+        }
         if (line.empty())
             return true;
         lastLine = number;
+        if (!LooksLikeRecord(line)) {
+            result = Failure(number, "not a record");
+            return false;
+        }
         if (endLine != 0) {
             result = Failure(number, "a record after the end record (line " +
                                          std::to_string(endLine) + ")");

@@ -12,9 +12,9 @@ namespace upload {
 
 enum class FirmwareFormat
 {
-    Other,    // any other text: sent unchecked
-    SRecord,  // every non-blank line begins with 'S'
-    IntelHex, // every non-blank line begins with ':'
+    Other,    // any other text: sent unchecked, and the operator told so
+    SRecord,  // most non-blank lines are S-records: every line is checked as one
+    IntelHex, // most non-blank lines are Intel HEX records: every line is checked as one
 };
 
 // What a record file holds; all zero for other formats.
@@ -37,6 +37,9 @@ struct FirmwareCheckResult
 
     // "line 17: checksum mismatch ..." or "the file is empty"; empty when ok.
     std::string FailureText() const;
+    // "File not checked: not S-record or Intel HEX" for a text file of another format, which
+    // is sent as it is; empty for a checked or refused file.
+    std::string UncheckedText() const;
 };
 
 // Checks a whole file given as its bytes. Lines end at LF; CR bytes are dropped as the

@@ -62,6 +62,9 @@ bool UploadEngine::CheckFile(const FirmwareFile& file)
     records_.FileChecked(file.bytes.size(), sha256);
     if (check.facts.format != FirmwareFormat::Other)
         host_.Log("file check : " + FirmwareFactsText(check.facts, sha256));
+    // A text of another format is sent as it is, but not without a word.
+    else if (const std::string unchecked = check.UncheckedText(); !unchecked.empty())
+        Report(unchecked);
     return true;
 }
 

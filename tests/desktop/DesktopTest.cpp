@@ -231,4 +231,20 @@ TEST_F(Desktop, CaptionsAreTheWindowsOwn)
     EXPECT_TRUE(uploader->WaitForLog("status : Could not open file."));
 }
 
+// Closing the help window by its title bar unticks "Display Help": one click on the box shows
+// the window again (with the box left ticked, that click would untick it and show nothing).
+TEST_F(Desktop, ClosingTheHelpWindowUnticksDisplayHelp)
+{
+    Start(VirtualDisplay::WindowManager::Openbox, Quick);
+    ASSERT_TRUE(Click(DisplayHelp));
+    const QString helpWindow = display->FindWindow("Help");
+    ASSERT_FALSE(helpWindow.isEmpty());
+    ASSERT_TRUE(display->Close(helpWindow));
+    ASSERT_TRUE(unitbench::ProcessUntil(
+        [&] { return display->FindWindow("Help", false, 100ms).isEmpty(); }, 10s));
+    ASSERT_TRUE(uploader->Running());
+    ASSERT_TRUE(Click(DisplayHelp));
+    EXPECT_FALSE(display->FindWindow("Help", false, 5s).isEmpty());
+}
+
 } // namespace

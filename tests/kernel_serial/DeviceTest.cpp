@@ -59,6 +59,40 @@ TEST_F(DeviceTest, ModemLinesAreSetAndRead)
     EXPECT_EQ(port->LastErrno(), EINVAL);
 }
 
+// A rate the device cannot make is refused, not reported as set: the emulated 16550A's clock
+// (1.8432 MHz) makes at most 115200 bit/s. The kernel takes the request without an error and
+// keeps the old rate; the driver reads it back.
+TEST_F(DeviceTest, ARateTheDeviceCannotMakeIsRefusedAndTheOldOneKept)
+{
+    if (!IsUart(pty.SlavePath()))
+        GTEST_SKIP() << "the rate beyond the device is the 16550A's";
+    const std::uint32_t beyond = 230400;
+    SerialState state;
+    ASSERT_TRUE(port->GetState(state));
+    state.BaudRate = 57600;
+    ASSERT_TRUE(port->SetState(state)) << port->LastErrorText();
+
+    SerialState asked = state;
+    asked.BaudRate = beyond;
+    EXPECT_FALSE(port->SetState(asked));
+    EXPECT_EQ(port->LastErrno(), EINVAL);
+    EXPECT_EQ(port->LastErrorText(), "the device does not take " + std::to_string(beyond) +
+                                         " bit/s (it stays at 57600 bit/s)");
+    SerialState now;
+    ASSERT_TRUE(port->GetState(now));
+    EXPECT_EQ(now.BaudRate, 57600u);
+    // The device itself, as another opener sees it.
+    const int fd = ::open(pty.SlavePath().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    std::uint32_t kernel = 0;
+    EXPECT_EQ(GetLineSpeed(fd, &kernel), 0);
+    ::close(fd);
+    EXPECT_EQ(kernel, 57600u);
+    // The highest rate it does make is still taken.
+    asked.BaudRate = 115200;
+    EXPECT_TRUE(port->SetState(asked)) << port->LastErrorText();
+}
+
 TEST_F(DeviceTest, UartLoopbackShowsDtrAsDsrAndRtsAsCtsAndEchoesData)
 {
     if (!IsUart(pty.SlavePath()))

@@ -5,6 +5,7 @@
 #include "tests/main_window/WindowFixture.h"
 #include "tests/support/TestApp.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
@@ -97,7 +98,13 @@ TEST_F(Configuration, TypingIntoTheSpeedBoxWritesEachKeystroke)
     WriteIni("; site settings\n[Ports]\nCOM2=" + (dir / "none2").string() +
              "\n[SystemSection]\nPort=COM2\n; trailing comment\n");
     CreateWindows();
+    // The operator types into the box, which has the focus: an empty box is no speed yet, but
+    // it is not refused while the edit goes on.
+    ShowAndActivate();
     QLineEdit* edit = form->cbBaudRate->lineEdit();
+    edit->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(edit->hasFocus());
     edit->clear();
     std::vector<std::string> stored;
     for (const char key : std::string("1152")) {

@@ -1,13 +1,18 @@
 // Opening the port at start-up and re-opening it when the port or the line speed changes,
 // over real pseudo-terminals named in the settings file's port map.
 #include "platform/PseudoTerminal.h"
+#include "platform/SerialLineSettings.h"
 #include "serial/MyCom.h"
 #include "tests/main_window/WindowFixture.h"
 #include "tests/support/TestApp.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLineEdit>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 
 namespace mainwindow {
 namespace {
@@ -19,7 +24,17 @@ protected:
     {
         WindowTest::SetUp();
         WriteIni("[Ports]\nCOM2=" + com2.SlavePath() + "\nCOM3=" + com3.SlavePath() +
-                 "\nCOM4=" + (dir / "missing").string() + "\n");
+                 "\nCOM4=" + (dir / "missing").string() + "\nCOM7=" + com7.SlavePath() + "\n");
+    }
+
+    // The speed the kernel holds for the device, as another opener sees it.
+    static std::uint32_t DeviceSpeed(const std::string& path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        std::uint32_t rate = 0;
+        EXPECT_EQ(GetLineSpeed(fd, &rate), 0);
+        ::close(fd);
+        return rate;
     }
 
     std::string LastLogText() const
@@ -30,6 +45,7 @@ protected:
 
     PseudoTerminal com2;
     PseudoTerminal com3;
+    PseudoTerminal com7;
 };
 
 TEST_F(PortSelection, StartUpOpensTheStoredPort)
@@ -89,10 +105,9 @@ TEST_F(PortSelection, ChangesReopenThePortAndReport)
         {"speed 57600", false, true, 3, "", "Baud : 57600", "BaudRate : 57600", 2, 57600},
         {"typed 0", false, false, 0, "0", "Baud : 9600", "BaudRate : 0", 2, 9600},
         {"typed -5", false, false, 0, "-5", "Baud : 9600", "BaudRate : -5", 2, 9600},
-        {"typed abc", false, false, 0, "abc", "Baud : 115200", "BaudRate : abc", 2, 115200},
         {"typed $4B00", false, false, 0, "$4B00", "Baud : 19200", "BaudRate : $4B00", 2, 19200},
-        {"typed CO", true, false, 0, "CO", nullptr, "port : 0", 0, 19200},
         {"typed COM3", true, false, 0, "COM3", "Port 3 Selected", "port : 3", 3, 19200},
+        {"typed COM7 of the map", true, false, 0, "COM7", "Port 7 Selected", "port : 7", 7, 19200},
         {"select COM4 (missing)", true, true, 3, "", nullptr, "port : 4", 4, 19200},
     };
     for (const ChangeCase& c : cases) {
@@ -133,6 +148,72 @@ TEST_F(PortSelection, ChangesReopenThePortAndReport)
     EXPECT_TRUE(testapp::ShownExceptions().empty());
 }
 
+// A typed text that names no speed and no port of this machine is refused whole: nothing is
+// saved, the line stays as it is, the box shows what is open and the status bar says why.
+// (Typed texts such as "abc" and "CO" used to be saved and opened at 115200 or as port 0.)
+TEST_F(PortSelection, TypedTextsThatNameNoSpeedOrPortAreRefused)
+{
+    CreateWindows();
+    form->cbBaudRate->setCurrentIndex(3); // 57600
+    ASSERT_EQ(form->MyCom1->Baud(), 57600u);
+    const std::string iniBefore = ReadIni();
+    const struct
+    {
+        bool portBox;
+        const char* text;
+        const char* status;
+    } cases[] = {
+        {false, "96OO", "\"96OO\" is not a line speed"},
+        {false, "abc", "\"abc\" is not a line speed"},
+        {false, "9600 ", "\"9600 \" is not a line speed"},
+        {false, "", "\"\" is not a line speed"},
+        {true, "COM9",
+         "\"COM9\" is not a port: choose COM1 to COM4 or a port of [Ports] in Uploader.ini"},
+        {true, "com3",
+         "\"com3\" is not a port: choose COM1 to COM4 or a port of [Ports] in Uploader.ini"},
+        {true, "CO",
+         "\"CO\" is not a port: choose COM1 to COM4 or a port of [Ports] in Uploader.ini"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        QComboBox* box = c.portBox ? form->cbComPort : form->cbBaudRate;
+        const std::size_t linesBefore = LogTexts().size();
+        box->setEditText(c.text);
+        EXPECT_EQ(box->currentText().toStdString(), c.portBox ? "COM2" : "57600");
+        EXPECT_EQ(form->StatusText(), c.status);
+        EXPECT_EQ(ReadIni(), iniBefore);
+        EXPECT_TRUE(form->MyCom1->Initialized);
+        EXPECT_EQ(form->MyCom1->Port(), 2u);
+        EXPECT_EQ(form->MyCom1->Baud(), 57600u);
+        const auto log = LogTexts();
+        ASSERT_EQ(log.size(), linesBefore + 1);
+        EXPECT_EQ(log.back(), std::string("status : ") + c.status);
+    }
+    EXPECT_TRUE(testapp::ShownExceptions().empty());
+}
+
+// While the operator types, a text on its way to a value ("96" of "9600" is one, "COM" of
+// "COM3" is not) is not refused; when the edit ends it is.
+TEST_F(PortSelection, AnUnfinishedTextIsRefusedWhenTheEditEnds)
+{
+    CreateWindows();
+    ShowAndActivate();
+    QLineEdit* edit = form->cbComPort->lineEdit();
+    edit->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(edit->hasFocus());
+    const std::string iniBefore = ReadIni();
+    form->cbComPort->setEditText("COM");
+    EXPECT_EQ(form->cbComPort->currentText(), "COM");
+    EXPECT_EQ(form->MyCom1->Port(), 2u);
+    EXPECT_EQ(ReadIni(), iniBefore);
+    emit edit->editingFinished();
+    EXPECT_EQ(form->cbComPort->currentText(), "COM2");
+    EXPECT_EQ(form->StatusText(),
+              "\"COM\" is not a port: choose COM1 to COM4 or a port of [Ports] in Uploader.ini");
+    EXPECT_TRUE(form->MyCom1->Initialized);
+}
+
 TEST_F(PortSelection, TheXonXoffBoxSwitchesFlowControl)
 {
     CreateWindows();
@@ -142,6 +223,24 @@ TEST_F(PortSelection, TheXonXoffBoxSwitchesFlowControl)
     EXPECT_FALSE(form->MyCom1->XonXoff());
     form->ckbXonXoff->setChecked(true);
     EXPECT_TRUE(form->MyCom1->XonXoff());
+}
+
+// Switching XON/XOFF off puts back the settings saved when it was switched on, but the line
+// keeps the speed the box shows. (It used to fall back to the speed of that time.)
+TEST_F(PortSelection, SwitchingXonXoffOffKeepsTheSpeedTheBoxShows)
+{
+    CreateWindows(); // XON/XOFF on at 115200
+    form->cbBaudRate->setCurrentIndex(3);
+    ASSERT_EQ(form->cbBaudRate->currentText(), "57600");
+    form->ckbXonXoff->setChecked(false);
+    EXPECT_FALSE(form->MyCom1->XonXoff());
+    EXPECT_EQ(form->MyCom1->Baud(), 57600u);
+    SerialState state;
+    ASSERT_TRUE(form->MyCom1->PortDriver()->GetState(state));
+    EXPECT_EQ(state.BaudRate, 57600u);
+    EXPECT_FALSE(state.fOutX);
+    EXPECT_EQ(DeviceSpeed(com2.SlavePath()), 57600u);
+    EXPECT_TRUE(testapp::ShownExceptions().empty());
 }
 
 TEST_F(PortSelection, AFailedSaveLeavesTheBoxesShowingWhatIsOpen)

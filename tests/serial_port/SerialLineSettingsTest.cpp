@@ -175,6 +175,31 @@ TEST(SerialLineSettingsTest, OnlyRecordsATtyCanTakeAreValid)
     }
 }
 
+// A UART or USB adapter that cannot make a rate does not fail TCSETS2: it keeps the old rate
+// or falls back to 9600 and reports that. Only the rate read back tells.
+TEST(SerialLineSettingsTest, ARateIsTakenOnlyWhenTheDeviceReportsIt)
+{
+    const struct
+    {
+        const char* what;
+        std::uint32_t asked;
+        std::uint32_t reported;
+        bool taken;
+    } cases[] = {
+        {"16550A, 230400 beyond its clock: falls back to 9600", 230400, 9600, false},
+        {"16550A, 460800: keeps the rate it had", 460800, 115200, false},
+        {"FTDI, beyond 3 Mbit/s: falls back to 9600", 4000000, 9600, false},
+        {"dropped to 0: a hang-up", 9600, 0, false},
+        {"exactly the rate", 115200, 115200, true},
+        {"the divisor's rate, within 1 part in 50", 115200, 115384, true},
+        {"at the edge of the tolerance", 1000, 1020, true},
+        {"just beyond it", 1000, 1021, false},
+        {"below, just beyond it", 1000, 979, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LineSpeedTaken(c.asked, c.reported), c.taken) << c.what;
+}
+
 TEST(SerialLineSettingsTest, LineTimeCountsEveryBitOfACharacter)
 {
     const struct

@@ -162,6 +162,30 @@ TEST_F(SimUnit, SilenceDuringADownloadFailsIt)
     EXPECT_NE(unit.unit().Cycles().at(0).reason.find("no line"), std::string::npos);
 }
 
+// An uploader that stopped sending the file in the middle goes back to its wake-up CRs, one a
+// second; they are not download bytes, so the download still times out and the unit reports.
+TEST_F(SimUnit, WakeUpCrsDoNotKeepADownloadAlive)
+{
+    options.baud = 0;
+    options.lineTimeoutS = 0.5;
+    RunningUnit unit(options);
+    TestClient client(options.link, true);
+    ASSERT_TRUE(client.Connect());
+    const std::string file = Firmware(256);
+    ASSERT_TRUE(client.Send(file.substr(0, file.find('\r')) + "\n")); // starts the download
+    // A CR more often than the unit's line timeout and its quiet wait after a failure.
+    const auto deadline = Clock::now() + 10s;
+    bool reported = false;
+    while (!reported && Clock::now() < deadline) {
+        ASSERT_TRUE(client.Send("\r"));
+        reported = client.ReadUntil("Download failed\r\n", 200ms);
+    }
+    ASSERT_TRUE(reported) << client.Received();
+    ASSERT_TRUE(unit.WaitForCycles(1, 5s));
+    EXPECT_EQ(unit.unit().Cycles().at(0).result, "download-failed");
+    EXPECT_NE(unit.unit().Cycles().at(0).reason.find("no line"), std::string::npos);
+}
+
 TEST_F(SimUnit, PulledLineHangsUpTheClientAndComesBackUnderTheSameLink)
 {
     options.baud = 0;

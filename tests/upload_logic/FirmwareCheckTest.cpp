@@ -51,15 +51,21 @@ TEST(FirmwareCheck, SoundFilesPassWithTheirFigures)
     EXPECT_EQ(i.facts.highest, 0x10007u);
 }
 
-TEST(FirmwareCheck, FilesOfOtherFormatsAreNotLookedInto)
+TEST(FirmwareCheck, FilesOfOtherFormatsAreNotLookedIntoButSaySo)
 {
-    for (const std::string& text : {"hello\r\nworld\r\n"s, "S1 is fine\nbut this line is not\n"s,
-                                    "\r\n\r\n"s, "one line without a line end"s}) {
+    for (const std::string& text :
+         {"hello\r\nworld\r\n"s, "S1 is fine\nbut this line is not\n"s, "\r\n\r\n"s,
+          "one line without a line end"s, "\xEF\xBB\xBFnotes\n"s,
+          "; notes\nS9030000FC\n; on a record\n"s}) {
         SCOPED_TRACE(text);
         const auto r = CheckFirmware(text);
         EXPECT_TRUE(r.ok) << r.FailureText();
         EXPECT_EQ(r.facts.format, FirmwareFormat::Other);
+        EXPECT_EQ(r.UncheckedText(), "File not checked: not S-record or Intel HEX");
     }
+    // A checked file and a refused one say nothing of the kind.
+    EXPECT_EQ(CheckFirmware(SRecords).UncheckedText(), "");
+    EXPECT_EQ(CheckFirmware("").UncheckedText(), "");
 }
 
 TEST(FirmwareCheck, RefusedFilesNameTheLineAndTheReason)
@@ -100,6 +106,17 @@ TEST(FirmwareCheck, RefusedFilesNameTheLineAndTheReason)
          "line 4: an Intel HEX record in an S-record file"},
         {"0x1A before the rest", Replace(SRecords, "S5030002FA", "S5030002FA\x1A"),
          "line 4: a byte 0x1A ends the data here, so the rest of the file would never be sent"},
+        // A line that is not a record no longer turns the check off: it is named.
+        {"byte-order mark", "\xEF\xBB\xBF" + SRecords, "line 1: UTF-8 byte-order mark"},
+        {"byte-order mark, Intel HEX", "\xEF\xBB\xBF" + IntelHex, "line 1: UTF-8 byte-order mark"},
+        {"editor's note appended", SRecords + "checked by the line lead, Monday\r\n",
+         "line 6: not a record"},
+        {"comment line", Replace(SRecords, "S5030002FA", "; count record\r\nS5030002FA"),
+         "line 4: not a record"},
+        {"damaged first character", Replace(SRecords, "S107000405060708DA", "X107000405060708DA"),
+         "line 3: not a record"},
+        {"damaged Intel HEX start", Replace(IntelHex, ":0400040005060708DE", ";0400040005060708DE"),
+         "line 3: not a record"},
         {"0x1A at a line's start", Replace(SRecords, "S5030002FA", "\x1AS5030002FA"),
          "line 4: a byte 0x1A ends the data here, so the rest of the file would never be sent"},
     };
