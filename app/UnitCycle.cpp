@@ -52,8 +52,7 @@ void TForm1::ShowFolderWarning()
     if (!folderWarningDue || !MyCom1->Initialized)
         return;
     folderWarningDue = false;
-    const std::string path =
-        FirstUnwritable({LogFile->LogFileName, upload::UnitRecordFileName});
+    const std::string path = FirstUnwritable({LogFile->LogFileName, upload::UnitRecordFileName});
     if (path.empty())
         return;
     SetStatus("Unable to write to " + path);

@@ -109,8 +109,7 @@ void TForm1Host::XoffLamp(bool lit)
 
 std::string TForm1Host::HelpText() const
 {
-    return HelpForm ? HelpForm->HelpMemo->toPlainText().toLocal8Bit().toStdString()
-                    : std::string();
+    return HelpForm ? HelpForm->HelpMemo->toPlainText().toLocal8Bit().toStdString() : std::string();
 }
 
 void TForm1Host::SetHelpText(const std::string& text)

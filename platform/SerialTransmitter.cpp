@@ -127,8 +127,8 @@ void SerialTransmitter::Run()
         SerialResult result = SerialResult::Ok;
         while (done < block.size()) {
             std::size_t written = 0;
-            result = port_.Write(block.data() + done, block.size() - done, &written,
-                                 kHandOverWait, mark);
+            result = port_.Write(block.data() + done, block.size() - done, &written, kHandOverWait,
+                                 mark);
             done += std::min(written, block.size() - done);
             if (result == SerialResult::Timeout) {
                 std::lock_guard check(m_);

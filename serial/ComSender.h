@@ -16,10 +16,10 @@
 
 struct TSendReport
 {
-    std::uint64_t taken = 0;   // more bytes the driver took since the last report
-    std::uint64_t dropped = 0; // more bytes dropped (AbandonSends, a failure)
-    bool drained = true;       // every byte taken has left the device
-    bool held = false;         // the peer's XOFF holds output now
+    std::uint64_t taken = 0;      // more bytes the driver took since the last report
+    std::uint64_t dropped = 0;    // more bytes dropped (AbandonSends, a failure)
+    bool drained = true;          // every byte taken has left the device
+    bool held = false;            // the peer's XOFF holds output now
     std::uint32_t lineErrors = 0; // CE_ bits seen since the last report (cleared by reading)
     AnsiString failure;           // "Send Error: " + the system's code, once; empty otherwise
 };

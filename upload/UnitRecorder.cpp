@@ -52,8 +52,8 @@ void UnitRecorder::FileChecked(std::uint64_t size, std::string sha256)
     checkedSha_ = std::move(sha256);
 }
 
-void UnitRecorder::Begin(std::string port, std::string device, std::uint32_t baud,
-                         std::string file, LocalTime wall, Clock::time_point now)
+void UnitRecorder::Begin(std::string port, std::string device, std::uint32_t baud, std::string file,
+                         LocalTime wall, Clock::time_point now)
 {
     // A cycle still waiting for its verdict when the next transfer starts got none.
     if (record_)
@@ -115,8 +115,7 @@ void UnitRecorder::TransferEnded(std::optional<UnitOutcome> outcome, LocalTime w
     silenceSince_ = now;
 }
 
-void UnitRecorder::StatusShown(std::string_view statusText, LocalTime wall,
-                               Clock::time_point now)
+void UnitRecorder::StatusShown(std::string_view statusText, LocalTime wall, Clock::time_point now)
 {
     if (!record_)
         return;

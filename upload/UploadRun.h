@@ -37,5 +37,4 @@ struct UploadEngine::Run
     bool drained = true;
 };
 
-
 } // namespace upload

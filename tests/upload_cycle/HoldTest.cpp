@@ -69,7 +69,8 @@ TEST_F(Hold, AUnitThatGivesUpUnderItsOwnHoldEndsTheTransferAsFailed)
 
     tool->SelectFile(path);
     const QString failed = "Download Failed!!!  Waiting for Connection...";
-    EXPECT_TRUE(tool->StatusHistory().contains(failed)) << tool->StatusHistory().join("\n").toStdString();
+    EXPECT_TRUE(tool->StatusHistory().contains(failed))
+        << tool->StatusHistory().join("\n").toStdString();
     // The hold's age was on the status bar while nothing moved.
     EXPECT_FALSE(tool->StatusHistory().filter("Unit holding the line: ").isEmpty());
     const QStringList log = tool->LogTexts();
