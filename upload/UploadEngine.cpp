@@ -119,7 +119,9 @@ void UploadEngine::Packet(const std::string& bytes)
         return;
     }
 
-    const std::uint8_t state = state_;
+    // While the file goes out the unit's messages are those of the transfer, also when the
+    // focus entering Comm Setup has put the dialogue back to waiting meanwhile.
+    const std::uint8_t state = transfer_ ? std::uint8_t(Uploading) : state_;
     const std::string joined = messageJoin_.Join(text, state);
     const UnitMessage* found = FindMessage(joined, state);
     switch (state) {
