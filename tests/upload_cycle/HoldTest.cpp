@@ -16,13 +16,10 @@ using namespace std::chrono_literals;
 using unitbench::CrcOk;
 using unitbench::Greeted;
 using unitbench::ProcessUntil;
+using unitbench::SlowFlash;
 using unitbench::Unpaced;
 
 namespace {
-
-// A slow flash and a small XOFF mark: the unit holds the line most of the time.
-const QStringList SlowFlash = Unpaced + QStringList{"--program-rate", "4000", "--buffer", "65536",
-                                                    "--xoff-at",      "768",  "--xon-at", "256"};
 
 class Hold : public testing::Test
 {

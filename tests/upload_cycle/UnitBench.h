@@ -33,6 +33,11 @@ inline const QStringList Unpaced = {"--verbose", "--baud",     "0",   "--xoff-re
 inline const QStringList Quick =
     Unpaced + QStringList{"--program-rate", "400000", "--buffer", "65536", "--xoff-at", "61440"};
 
+// A slow flash and a small XOFF mark: the unit holds the line most of the time.
+inline const QStringList SlowFlash =
+    Unpaced + QStringList{"--program-rate", "4000", "--buffer", "65536",
+                          "--xoff-at",      "768",  "--xon-at", "256"};
+
 // Handles window messages until `done` returns true or the timeout passes; returns the last
 // value of `done`. Waits for messages instead of spinning.
 bool ProcessUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);

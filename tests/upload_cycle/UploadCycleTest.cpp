@@ -33,14 +33,11 @@ using unitbench::Greeted;
 using unitbench::ProcessUntil;
 using unitbench::Quick;
 using unitbench::ReadBytes;
+using unitbench::SlowFlash;
 using unitbench::Unpaced;
 using unitbench::WithLineAt;
 
 namespace {
-
-// A slow flash and a small XOFF mark: the unit holds the line most of the time.
-const QStringList SlowFlash = Unpaced + QStringList{"--program-rate", "4000", "--buffer", "65536",
-                                                    "--xoff-at",      "768",  "--xon-at", "256"};
 
 class UploadCycle : public testing::Test
 {
