@@ -265,36 +265,34 @@ TEST_F(UploadCycle, TheUnitsVerdictsAreShownAndLogged)
     const struct
     {
         QStringList simOptions;
-        // A line of text put into the records: the file is then no record file, so it is
-        // sent unchecked, and the unit refuses that line.
-        QByteArray textLine;
+        // The transfer ended before the verdict: the unit gave up under its own hold.
+        bool finished;
         QString status;
         QString received;
         const char* result;
     } cases[] = {
         {{"--fault", "bad-crc"},
-         {},
+         true,
          "CRC Bad!!!  Waiting for Connection...",
          "CRC is BAD--",
          "crc-bad"},
         {{"--fault", "program-fail"},
-         {},
+         true,
          "Programming Failed!!!  Waiting for Connection...",
          "programming failed--",
          "programming-failed"},
-        {{},
-         "not a record",
+        // The unit stops the line early, never lets it go, and gives up after 2 s.
+        {{"--fault", "never-xon", "--xoff-at", "256", "--xon-at", "128", "--line-timeout", "2"},
+         false,
          "Download Failed!!!  Waiting for Connection...",
          "Download failed--",
          "download-failed"},
-        {{"--fault", "dotted-results"}, {}, CrcOk, "CRC is OK--", "crc-ok"},
+        {{"--fault", "dotted-results"}, true, CrcOk, "CRC is OK--", "crc-ok"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.result);
         Start(Quick + c.simOptions);
-        QString path = Firmware(2048);
-        if (!c.textLine.isEmpty())
-            path = unit->WriteFile("text.out", WithLineAt(ReadBytes(path), 5, c.textLine));
+        const QString path = Firmware(2048);
         ConnectToUnit();
         tool->SelectFile(path);
         EXPECT_TRUE(tool->WaitForStatus(c.status)) << tool->Status();
@@ -302,8 +300,9 @@ TEST_F(UploadCycle, TheUnitsVerdictsAreShownAndLogged)
         EXPECT_EQ(form->PageControl1->currentWidget(), form->CommSheet);
         EXPECT_TRUE(tool->Terminal().endsWith(c.received));
         EXPECT_TRUE(
-            InOrder(tool->LogTexts(), {"status : Finished Uploading", "received : " + c.received,
-                                       "status : " + c.status}));
+            InOrder(tool->LogTexts(), {"status : Transferring file " + path,
+                                       "received : " + c.received, "status : " + c.status}));
+        EXPECT_EQ(tool->LogTexts().contains("status : Finished Uploading"), c.finished);
         const QJsonObject cycle = UnitReport();
         EXPECT_EQ(cycle.value("result").toString(), c.result);
         ExpectCleanFlow(cycle);
@@ -448,11 +447,17 @@ TEST_F(UploadCycle, AnUnpluggedAdapterIsReportedAndTheOperatorRecovers)
 
 TEST_F(UploadCycle, UploadToAPortThatIsNotOpenFails)
 {
-    Start(Quick);
+    // COM3 of the port map names a device that is not there.
+    unit = std::make_unique<unitbench::SimulatedUnit>(ORVIX_SIM_PATH, Quick);
+    ASSERT_EQ(unit->Error(), "");
+    unit->WriteFile("Uploader.ini", ReadBytes(unit->Path("Uploader.ini")) +
+                                        "COM3=" + unit->Path("missing").toLocal8Bit() + "\r\n");
+    tool = std::make_unique<unitbench::Uploader>();
+    form = &tool->Form();
     const QString path = Firmware(4096);
     ConnectToUnit();
     // The operator picks a port that cannot be opened, then Select File.
-    form->cbComPort->setEditText("COM9");
+    form->cbComPort->setEditText("COM3");
     ASSERT_FALSE(form->MyCom1->Initialized);
     ASSERT_EQ(tool->Status(), "Comport Unavailable.");
     tool->SelectFile(path);
