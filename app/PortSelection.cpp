@@ -73,15 +73,23 @@ void RefuseText(TForm1& form, QComboBox* box, const QString& open, const AnsiStr
     form.LogFile->Log("status : " + why);
 }
 
+// Built by appending: GCC 12 warns falsely (-Wrestrict) about a literal + a temporary string.
+AnsiString Quoted(const QComboBox* box)
+{
+    AnsiString text = "\"";
+    text += BoxText(box);
+    text += '"';
+    return text;
+}
+
 AnsiString PortRefusal(const QComboBox* box)
 {
-    return "\"" + BoxText(box) + "\" is not a port: choose COM1 to COM4 or a port of [Ports] in " +
-           "Uploader.ini";
+    return Quoted(box) + " is not a port: choose COM1 to COM4 or a port of [Ports] in Uploader.ini";
 }
 
 AnsiString SpeedRefusal(const QComboBox* box)
 {
-    return "\"" + BoxText(box) + "\" is not a line speed";
+    return Quoted(box) + " is not a line speed";
 }
 
 QString OpenPortText(const TMyCom& com)
