@@ -91,7 +91,7 @@ TEST_F(Hold, FocusEnteringCommSetupDuringATransferCutsNoLine)
     // The unit holds the line again and again; the operator presses Connect in the middle of
     // the transfer, which moves the focus into the Comm Setup page and purges the port.
     Start(SlowFlash);
-    const QString path = unit->MakeFirmware("firmware.out", 8192);
+    const QString path = unit->MakeFirmware("firmware.out", 16384);
     ASSERT_FALSE(path.isEmpty());
 
     int presses = 0;
@@ -104,11 +104,12 @@ TEST_F(Hold, FocusEnteringCommSetupDuringATransferCutsNoLine)
                 tool->Click(form->ConnectButton);
             }
         },
-        300ms);
-    EXPECT_EQ(presses, 3);
+        200ms);
+    EXPECT_GE(presses, 1);
     EXPECT_TRUE(tool->LogTexts().contains("status : Finished Uploading"));
     // Every line reached the unit whole: it programs the image and says so.
     ASSERT_TRUE(tool->WaitForStatus(CrcOk, 30s)) << tool->Status();
+    ASSERT_TRUE(unit->WaitForUnits(1, 20s));
     EXPECT_EQ(unit->Units().last().toObject().value("result").toString(), "crc-ok");
 }
 
