@@ -5,6 +5,7 @@
 #include "upload/FirmwareReader.h"
 #include "upload/UploadEngine.h"
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -19,6 +20,10 @@ namespace upload {
 constexpr std::size_t kAheadMin = 512;
 constexpr std::size_t kAheadMax = 64 * 1024;
 constexpr std::uint32_t kAheadDivisor = 80; // bit/s to bytes in 1/8 s at 10 bits a byte
+// The line's real pace is measured over this span and the window set to twice what it took
+// then: a line faster than its nominal speed (a pseudo-terminal, a USB adapter's buffer) gets
+// larger hand-overs, a slow one keeps its small window.
+constexpr std::chrono::milliseconds kAheadSpan{125};
 
 struct UploadEngine::Run
 {
@@ -27,6 +32,9 @@ struct UploadEngine::Run
     long long lineCount = 0;
     long long byteCount = 0;
     std::size_t ahead = kAheadMin;
+    std::size_t nominalAhead = kAheadMin; // from the line speed set
+    std::uint64_t paceBytes = 0;          // taken since paceSince
+    std::chrono::steady_clock::time_point paceSince{};
     // Bytes sent before the transfer (a wake-up byte) that the driver's reports cover first.
     std::uint64_t before = 0;
     std::uint64_t sent = 0;  // the transfer's bytes given to the port

@@ -79,6 +79,8 @@ void UploadEngine::BeginTransfer(const FirmwareFile& file)
     records_.Begin(port.port, port.device, port.baud, file.absolutePath, host_.WallNow(),
                    host_.Now());
     run->ahead = std::clamp<std::size_t>(port.baud / kAheadDivisor, kAheadMin, kAheadMax);
+    run->nominalAhead = run->ahead;
+    run->paceSince = host_.Now();
     run->before = outstanding_;
     errorsLogged_ = 0;
     transfer_ = std::move(run);
@@ -161,8 +163,18 @@ void UploadEngine::SendProgress(std::uint64_t taken, std::uint64_t dropped, bool
     // transfer first.
     const std::uint64_t earlier = std::min(r.before, taken + dropped);
     r.before -= earlier;
-    r.taken += taken - std::min(taken, earlier);
+    const std::uint64_t mine = taken - std::min(taken, earlier);
+    r.taken += mine;
     r.drained = drained;
+    r.paceBytes += mine;
+    if (const auto now = host_.Now(); now - r.paceSince >= kAheadSpan) {
+        const double span = std::chrono::duration<double>(now - r.paceSince).count();
+        const double perSpan =
+            double(r.paceBytes) * std::chrono::duration<double>(kAheadSpan).count() / span;
+        r.ahead = std::clamp<std::size_t>(std::size_t(2 * perSpan), r.nominalAhead, kAheadMax);
+        r.paceBytes = 0;
+        r.paceSince = now;
+    }
     AccountTaken();
     Pump();
 }
