@@ -52,10 +52,14 @@ void TForm1::bBrowseClick(TObject* /*Sender*/)
     DisableControl(bBrowse);
     try {
         FIniFile->WriteString("SystemSection", "FileName", OpenDialog1->FileName);
-    } catch (const Exception&) {
-        // No transfer starts, and the unit is still connected.
-        bBrowse->setEnabled(true);
-        throw;
+    } catch (const Exception& e) {
+        // Not remembering the file is no reason not to program the unit: the failure is
+        // logged, and shown once in a run where it hides nothing.
+        LogFile->Log("status : " + e.Message);
+        if (!iniSaveFailureShown) {
+            iniSaveFailureShown = true;
+            ShowNotice(e.Message);
+        }
     }
     TransferFile();
 }

@@ -40,9 +40,17 @@ void TForm1::RecordUnit(const upload::UnitRecord& record)
         upload::AppendCsvLine(upload::UnitRecordFileName, upload::CsvLine(record));
     if (error.empty())
         return;
-    SetStatus("Unable to write to " +
-              QFileInfo(upload::UnitRecordFileName).absoluteFilePath().toStdString());
-    LogFile->Log("status : " + StatusText());
+    // The verdict keeps the status bar: the record's failure is shown in the pane.
+    const std::string text = "Unable to write to " +
+                             QFileInfo(upload::UnitRecordFileName).absoluteFilePath().toStdString();
+    ShowNotice(text);
+    LogFile->Log("status : " + text);
+}
+
+void TForm1::ShowNotice(const AnsiString& text)
+{
+    FlushTerminal();
+    AppendToTerminal("\r\n[" + text + "]\r\n");
 }
 
 void TForm1::ShowFolderWarning()

@@ -154,8 +154,11 @@ private:
     void PortOpened();
     // Asks the operator to confirm the next line, from the message loop itself.
     void AskStep();
-    // Appends a finished unit record to the record file; a failure is shown once.
+    // Appends a finished unit record to the record file; a failure is shown and logged.
     void RecordUnit(const upload::UnitRecord& record);
+    // A failure beside the dialogue (a setting or a record not saved), shown on a row of its
+    // own in the terminal pane, where it leaves the status bar's verdict standing.
+    void ShowNotice(const AnsiString& text);
     // Once, after a port opened: says so when the log or the unit record cannot be written.
     void ShowFolderWarning();
 
@@ -173,6 +176,8 @@ private:
     QTimer* clockTimer = nullptr;
     // The unit record's folder warning is still to be shown (it is shown once).
     bool folderWarningDue = true;
+    // A failed save of the file's name has been shown (once in a run; each is logged).
+    bool iniSaveFailureShown = false;
     // The terminal pane's text gathered by ShowInTerminal, and when the pane last changed.
     AnsiString terminalBacklog;
     qsizetype terminalBacklogLength = 0;

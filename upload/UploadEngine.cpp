@@ -17,6 +17,9 @@ namespace {
 
 constexpr char WakeUpByte = '\r';
 
+// Shown when a cycle ends without the unit's verdict.
+const std::string NoResultText = "No Result!!!  Waiting for Connection...";
+
 const std::string ConnectedInstructions =
     "1)Click Select File\n1)Double-click File to\n   begin upload";
 
@@ -175,8 +178,18 @@ void UploadEngine::Packet(const std::string& bytes)
     case AwaitingCrcResult:
         records_.UnitSpoke(host_.Now());
         messageJoin_.Keep(joined, state, found != nullptr);
-        if (found)
+        if (found) {
             ShowResult(std::string(found->statusText), found->nextState);
+        } else if (ContainsMessage(joined, UnitMessages[0].text)) {
+            // The unit started again before its verdict: none will come for that cycle, and
+            // the unit now greeting is ready for its file.
+            statusQueue_.push_back(NoResultText);
+            Greeted();
+            if (!text.empty())
+                receivedQueue_.push_back(text);
+            FlushQueues();
+            break;
+        }
         // The purge empties what waits in the port; a packet that ends inside what may be
         // a result would lose the result's rest, so that purge waits for the next packet.
         else if (state == AwaitingProgramResult && !messageJoin_.MessageInProgress())
@@ -306,7 +319,13 @@ void UploadEngine::ClockTick()
         holdStatusShown_ = true;
         lastStatus_ = before;
     }
-    records_.Tick(host_.WallNow(), now);
+    // The unit stayed silent after the transfer: the operator sees that no verdict came, and
+    // the tool waits for the next unit.
+    if (records_.Tick(host_.WallNow(), now) &&
+        (state_ == AwaitingProgramResult || state_ == AwaitingCrcResult)) {
+        ShowResult(NoResultText, WaitingForUnit);
+        FlushQueues();
+    }
 }
 
 void UploadEngine::Close()

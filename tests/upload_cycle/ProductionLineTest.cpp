@@ -296,8 +296,14 @@ void ExpectNoResultRecord(ProductionLine& t, const std::function<void()>& giveUp
 TEST_F(ProductionLine, AUnitThatSaysNothingIsRecordedAsNoResult)
 {
     upload::UnitRecorder::ResultBound = 1500ms;
-    ExpectNoResultRecord(*this, [] {
+    ExpectNoResultRecord(*this, [this] {
         EXPECT_TRUE(ProcessUntil([] { return QFile::exists(upload::UnitRecordFileName); }, 5s));
+        // The operator sees that no verdict came, and the tool waits for the next unit.
+        EXPECT_TRUE(tool->WaitForStatus("No Result!!!  Waiting for Connection...", 5s))
+            << tool->Status();
+        EXPECT_EQ(form->DialogueState(), WaitingForUnit);
+        EXPECT_EQ(form->PageControl1->currentWidget(), form->CommSheet);
+        EXPECT_TRUE(tool->LogTexts().contains("status : No Result!!!  Waiting for Connection..."));
     });
 }
 
@@ -322,9 +328,14 @@ TEST_F(ProductionLine, ARecordThatCannotBeWrittenIsShownAndTheLineGoesOn)
     ConnectToUnit();
 
     tool->SelectFile(path);
-    ASSERT_TRUE(tool->WaitForStatus(unwritable)) << tool->Status();
-    EXPECT_TRUE(tool->StatusHistory().contains(CrcOk));
-    EXPECT_EQ(tool->LogTexts().count("status : " + unwritable), 2);
+    // The verdict keeps the status bar; the record's failure is shown in the pane and logged.
+    ASSERT_TRUE(tool->WaitForStatus(CrcOk)) << tool->Status();
+    ASSERT_TRUE(
+        ProcessUntil([&] { return tool->LogTexts().count("status : " + unwritable) == 2; }, 5s));
+    const QStringList history = tool->StatusHistory();
+    EXPECT_FALSE(history.mid(history.indexOf(CrcOk)).contains(unwritable));
+    EXPECT_EQ(QString::fromStdString(tool->Status()), CrcOk);
+    EXPECT_TRUE(tool->Terminal().contains("[" + unwritable + "]"));
     // The next unit is greeted and programmed as before.
     ASSERT_TRUE(tool->WaitForStatus(Greeted));
     tool->SelectFile(path);

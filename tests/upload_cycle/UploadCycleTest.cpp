@@ -594,18 +594,19 @@ TEST_F(UploadCycle, FileDialogCancelledOrFileThatCannotBeOpened)
                       "status : Unable to open " + missing, "status : No such file or directory"}));
     EXPECT_FALSE(log.join("\n").contains("Transferring"));
 
-    // The chosen file's name cannot be saved: no transfer, and Select File stays usable.
+    // The chosen file's name cannot be saved: the unit is programmed all the same, and the
+    // failed save is logged and shown in the pane, with no box to click away.
     const QString path = Firmware(1024);
     QFile::remove(unit->Path("Uploader.ini"));
     ASSERT_TRUE(QDir().mkdir(unit->Path("Uploader.ini")));
     tool->SelectFile(path);
-    EXPECT_EQ(
-        testapp::ShownExceptions(),
-        std::vector<AnsiString>{"Unable to write to " + unit->Path("Uploader.ini").toStdString()});
-    testapp::ResetRecorders();
-    EXPECT_EQ(form->DialogueState(), Connected);
-    EXPECT_TRUE(form->bBrowse->isEnabled());
-    EXPECT_FALSE(tool->LogTexts().join("\n").contains("Transferring"));
+    const QString unsaved = "Unable to write to " + unit->Path("Uploader.ini");
+    EXPECT_EQ(testapp::ShownExceptions(), std::vector<AnsiString>{});
+    EXPECT_TRUE(
+        InOrder(tool->LogTexts(), {"status : " + unsaved, "status : Transferring file " + path,
+                                   "status : Finished Uploading"}));
+    EXPECT_TRUE(tool->Terminal().contains("[" + unsaved + "]"));
+    ASSERT_TRUE(tool->WaitForStatus(CrcOk)) << tool->Status();
 }
 
 // Firmware in S-records of 200 data bytes (lines of 410 characters), CRC trailer included,

@@ -235,6 +235,31 @@ TEST_F(SilenceBound, ASilentUnitGivesNoResult)
     engine.ClockTick();
     ASSERT_EQ(host.records.size(), 1u);
     EXPECT_EQ(host.records[0].outcome, upload::UnitOutcome::NoResult);
+    // The operator sees that no verdict came, and the tool waits for the next unit.
+    EXPECT_EQ(Take("status:"), Calls{"status:No Result!!!  Waiting for Connection..."});
+    EXPECT_EQ(engine.DialogueState(), upload::WaitingForUnit);
+    engine.Packet("Please start up\r\n");
+    EXPECT_EQ(engine.DialogueState(), upload::Connected);
+}
+
+TEST_F(EngineTest, AUnitThatStartsAgainBeforeItsVerdictGivesNoResultAndIsGreeted)
+{
+    for (const std::uint8_t verdictState :
+         {upload::AwaitingProgramResult, upload::AwaitingCrcResult}) {
+        SCOPED_TRACE(int(verdictState));
+        Transferred();
+        if (verdictState == upload::AwaitingCrcResult)
+            engine.Packet("programming complete\r\n");
+        ASSERT_EQ(engine.DialogueState(), verdictState);
+        const std::size_t before = host.records.size();
+        host.calls.clear();
+        engine.Packet("Please start up\r\n");
+        ASSERT_EQ(host.records.size(), before + 1);
+        EXPECT_EQ(host.records.back().outcome, upload::UnitOutcome::NoResult);
+        EXPECT_EQ(Take("status:"), (Calls{"status:No Result!!!  Waiting for Connection...",
+                                          "status:Connection established"}));
+        EXPECT_EQ(engine.DialogueState(), upload::Connected);
+    }
 }
 
 TEST_F(EngineTest, AGreetingBeforeTheVerdictGivesNoResult)
