@@ -7,6 +7,7 @@
 #include "app/Uploader.h"
 #include "platform/Application.h"
 #include "platform/ConsoleOutput.h"
+#include "platform/QuitSignals.h"
 
 #include <cstdio>
 #include <memory>
@@ -34,6 +35,12 @@ int main(int argc, char** argv)
         // help window does not keep the program running).
         auto mainWindow = std::make_unique<TForm1>();
         auto helpWindow = std::make_unique<THelpForm>();
+        // A logout, a shutdown, a service stop or Ctrl-C ends the program as closing the main
+        // window does: a transfer running is cancelled, logged and recorded.
+        QuitSignals quitSignals([&mainWindow](int) {
+            if (mainWindow)
+                mainWindow->close();
+        });
         mainWindow->show();
         application->exec();
         // The main window goes first: its port and timer stop while both windows exist.

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <csignal>
 
 namespace desktop {
 
@@ -201,6 +202,11 @@ UploaderProcess::~UploaderProcess()
 bool UploaderProcess::WaitForExit(std::chrono::milliseconds timeout)
 {
     return ProcessUntil([this] { return !Running(); }, timeout);
+}
+
+bool UploaderProcess::Signal(int signal) const
+{
+    return Running() && ::kill(pid_t(process_.processId()), signal) == 0;
 }
 
 QStringList UploaderProcess::LogTexts() const

@@ -5,6 +5,7 @@
 #include "tests/upload_cycle/UnitBench.h"
 
 #include <QFile>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -169,8 +170,10 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, TabClick,
                                          VirtualDisplay::WindowManager::Openbox),
                          ManagerName);
 
-// Closing the main window with the window manager while a file is sent: the transfer ends as
-// Cancel ends it and the program ends at once, leaving its settings as they were.
+// Closing the main window with the window manager while a file is sent, or the system asking
+// the program to stop (a logout, a shutdown, a service stop, Ctrl-C, a terminal gone): the
+// transfer ends as Cancel ends it, its record is written, and the program ends at once,
+// leaving its settings as they were.
 struct CloseCase
 {
     const char* name;
@@ -178,6 +181,8 @@ struct CloseCase
     // The simulator's trace line after which to close, and how long after it.
     const char* closeAfter;
     std::chrono::milliseconds later;
+    // 0: closed by the window manager; otherwise the signal sent.
+    int signal = 0;
 };
 
 class CloseDuringTransfer : public Desktop, public testing::WithParamInterface<CloseCase>
@@ -197,23 +202,34 @@ TEST_P(CloseDuringTransfer, EndsTheTransferAndTheProgram)
     const QByteArray ini = Ini();
 
     const auto closed = std::chrono::steady_clock::now();
-    ASSERT_TRUE(display->Close(window));
+    if (GetParam().signal)
+        ASSERT_TRUE(uploader->Signal(GetParam().signal));
+    else
+        ASSERT_TRUE(display->Close(window));
     ASSERT_TRUE(uploader->WaitForExit(10s)) << "the program outlives its window";
+    EXPECT_FALSE(uploader->Crashed());
+    EXPECT_EQ(uploader->ExitCode(), 0);
     const auto took = std::chrono::steady_clock::now() - closed;
     EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
                         << " ms";
     EXPECT_TRUE(uploader->LogTexts().contains(Canceled)) << Log();
     EXPECT_FALSE(uploader->LogTexts().contains("status : Finished Uploading")) << Log();
     EXPECT_EQ(Ini(), ini);
+    // The cycle's record says it was cancelled.
+    const QByteArray record = unitbench::ReadBytes(unit->Path("Orvix500Units.csv"));
+    EXPECT_TRUE(record.trimmed().endsWith(",cancelled,0")) << record.toStdString();
     EXPECT_FALSE(uploader->Output().contains("ERROR: AddressSanitizer"))
         << uploader->Output().toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Moments, CloseDuringTransfer,
-                         testing::Values(CloseCase{"WhileSending", &LineRate, "download begins",
-                                                   1500ms},
-                                         CloseCase{"WhileHeld", &NeverXon, "sent XOFF", 500ms}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Moments, CloseDuringTransfer,
+    testing::Values(CloseCase{"WhileSending", &LineRate, "download begins", 1500ms},
+                    CloseCase{"WhileHeld", &NeverXon, "sent XOFF", 500ms},
+                    CloseCase{"SigtermWhileSending", &LineRate, "download begins", 1500ms, SIGTERM},
+                    CloseCase{"SigintWhileHeld", &NeverXon, "sent XOFF", 500ms, SIGINT},
+                    CloseCase{"SighupWhileSending", &LineRate, "download begins", 1500ms, SIGHUP}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Desktop, CaptionsAreTheWindowsOwn)
 {
