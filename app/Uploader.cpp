@@ -12,6 +12,7 @@
 #include "platform/PageFocus.h"
 #include "platform/ProfileFile.h"
 #include "serial/MyCom.h"
+#include "upload/UnitRecord.h"
 
 #include <QCloseEvent>
 #include <QStatusBar>
@@ -42,6 +43,51 @@ void SetStaysOnTop(QWidget* window, bool on)
         window->show();
 }
 
+// What the status bar's text needs beyond its width before the bar cuts it (its frame and
+// the size grip's side).
+constexpr int StatusBarTextMargin = 8;
+
+enum class StatusKind
+{
+    Plain,
+    Pass,
+    Fail,
+};
+
+// The unit's verdicts and the failures that stop a cycle stand out; everything else is plain.
+StatusKind KindOfStatus(std::string_view text)
+{
+    if (const auto outcome = upload::OutcomeOfStatus(text))
+        return *outcome == upload::UnitOutcome::CrcOk ? StatusKind::Pass : StatusKind::Fail;
+    for (const std::string_view failure :
+         {"No Result!!!", "Upload Failed!!!", "File check failed:", "Read Error:", "Send Error:"})
+        if (text.starts_with(failure))
+            return StatusKind::Fail;
+    return StatusKind::Plain;
+}
+
+QString StatusStyle(StatusKind kind)
+{
+    switch (kind) {
+    case StatusKind::Pass:
+        return "color: #006400; font-weight: bold;";
+    case StatusKind::Fail:
+        return "color: #b00000; font-weight: bold;";
+    case StatusKind::Plain:
+        break;
+    }
+    return {};
+}
+
+// "CRC Bad" for "CRC Bad!!!  Waiting for Connection...": a cycle's final word, short enough
+// for the Upload page's line; empty for any other text.
+std::string VerdictName(std::string_view text)
+{
+    const bool verdict =
+        upload::OutcomeOfStatus(text).has_value() || text.starts_with("No Result!!!");
+    return verdict ? std::string(text.substr(0, text.find("!!!"))) : std::string();
+}
+
 } // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm1>())
@@ -59,6 +105,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     ckbAddLF = ui->ckbAddLF;
     ckbXonXoff = ui->ckbXonXoff;
     XoffLabel = ui->XoffLabel;
+    LastVerdict = ui->LastVerdict;
     Panel1 = ui->Panel1;
     StatusBar1 = ui->StatusBar1;
     Label1 = ui->Label1;
@@ -114,6 +161,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
     // the bottom keeps the indicator in that row and inside the page.
     uploadAnchors->Add(XoffLabel, akBottom | akRight);
     uploadAnchors->Add(ckbSingleStep, akLeft | akTop);
+    uploadAnchors->Add(LastVerdict, akLeft | akRight | akTop);
     uploadAnchors->Add(Panel2, akTop);
     // Aligned to the page's bottom edge: stretches with the page's width.
     uploadAnchors->Add(ProgressBar1, akLeft | akRight | akBottom);
@@ -256,7 +304,19 @@ void TForm1::bDisplayHelpClick(TObject*)
 
 void TForm1::SetStatus(const AnsiString& text)
 {
-    StatusBar1->showMessage(QString::fromLocal8Bit(text.data(), qsizetype(text.size())));
+    const QString shown = QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+    StatusBar1->showMessage(shown);
+    // A text the bar cuts is there whole on hover.
+    const int room = StatusBar1->width() - StatusBarTextMargin;
+    StatusBar1->setToolTip(StatusBar1->fontMetrics().horizontalAdvance(shown) > room ? shown
+                                                                                     : QString());
+    // A verdict stands apart by its colour, and stays on the Upload page until the next one.
+    const StatusKind kind = KindOfStatus(text);
+    StatusBar1->setStyleSheet(StatusStyle(kind));
+    if (const std::string verdict = VerdictName(text); !verdict.empty()) {
+        LastVerdict->setText(QString::fromStdString("Last unit: " + verdict));
+        LastVerdict->setStyleSheet(StatusStyle(kind));
+    }
 }
 
 AnsiString TForm1::StatusText() const

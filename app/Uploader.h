@@ -58,6 +58,8 @@ public:
     QCheckBox* ckbAddLF = nullptr;
     QCheckBox* ckbXonXoff = nullptr;
     QLabel* XoffLabel = nullptr;
+    // The last unit's verdict, kept on the Upload page until the next verdict.
+    QLabel* LastVerdict = nullptr;
     QFrame* Panel1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* Label1 = nullptr;
