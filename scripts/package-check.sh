@@ -40,7 +40,7 @@ only() { # the one installed file whose path matches the pattern
 }
 
 echo "== the programs on PATH"
-for program in orvix-uploader orvix-sim; do
+for program in orvix-uploader orvix-sim orvix-upload; do
     [ "$(command -v $program)" = "/usr/bin/$program" ] || fail "$program is not /usr/bin/$program"
     answer=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $program --version)
     [ "$answer" = "$program $version" ] || fail "$program --version: '$answer', not '$program $version'"
@@ -62,7 +62,7 @@ for size in 16 22 24 32 48 64 128 256; do
     png=$(only "^/usr/share/icons/hicolor/${size}x${size}/apps/$id\.png$")
     [ "$(identify -format '%wx%h' "$png")" = "${size}x${size}" ] || fail "$png is not ${size}x${size}"
 done
-for page in orvix-uploader orvix-sim; do
+for page in orvix-uploader orvix-sim orvix-upload; do
     path=$(only "^/usr/share/man/man1/$page\.1\.gz$")
     [ "$(man -w $page)" = "$path" ] || fail "man -w $page does not find $path"
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
@@ -72,7 +72,7 @@ done
 echo "$desktop, $metainfo, icons, manual pages: valid"
 
 echo "== the manual pages hyphenate no path or file name"
-for page in orvix-uploader orvix-sim; do
+for page in orvix-uploader orvix-sim orvix-upload; do
     text=$(LC_ALL=C.UTF-8 MANWIDTH=60 man -E UTF-8 $page 2>/dev/null | col -b)
     ! grep -qE '[[:alnum:]_./]-$' <<<"$text" || fail "man $page breaks a word with a hyphen:
 $(grep -nE '[[:alnum:]_./]-$' <<<"$text")"

@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the uploader and the unit simulator in build/, and starts
 # the uploader in run/ against a simulated unit on a pseudo-terminal (COM2 in run/Uploader.ini).
-# Press Connect, then Select File and pick run/firmware.out.
+# Press Connect, then Select File and pick run/firmware.out. Without a display it programs the
+# simulated unit with the headless command orvix-upload instead, its progress and verdict in
+# the terminal.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build --target orvix-uploader orvix-sim
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    cmake --build build --target orvix-uploader orvix-sim
+else
+    cmake --build build --target orvix-upload orvix-sim
+fi
 
 mkdir -p run
 cd run
@@ -25,6 +31,6 @@ fi
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     ../build/bin/orvix-uploader
 else
-    echo "No display: running the uploader under a virtual X server (xvfb-run)."
-    xvfb-run -a ../build/bin/orvix-uploader
+    echo "No display: programming the simulated unit with orvix-upload (see man orvix-upload)."
+    ../build/bin/orvix-upload --port COM2 --file firmware.out
 fi
