@@ -42,16 +42,7 @@ std::optional<LineLink::OpenFailure> LineLink::Open(const std::string& name, std
     state.ByteSize = 8;
     state.Parity = 0;
     state.StopBits = 0;
-    state.XonLim = QueueSize / 10;
-    state.XoffLim = QueueSize * 9 / 10;
-    state.fOutxDsrFlow = false;
-    state.fOutxCtsFlow = false;
-    state.fDtrControl = 1;
-    state.fRtsControl = 1;
-    state.fInX = false;
-    state.fOutX = true;
-    state.XonChar = 0x11;
-    state.XoffChar = 0x13;
+    SetXonXoffOutput(state, QueueSize);
     SerialTimeouts timeouts;
     timeouts.ReadIntervalTimeout = TimeoutMs / 10 + 1;
     timeouts.ReadTotalTimeoutMultiplier = TimeoutMs / 10 + 1;

@@ -196,3 +196,17 @@ int RestoreTermios(int fd, const SavedTermios& saved)
     __builtin_memcpy(&t, saved.bytes, sizeof t);
     return Ioctl(fd, TCSETS2, &t);
 }
+
+void SetXonXoffOutput(SerialState& state, std::uint32_t queueSize)
+{
+    state.XonLim = static_cast<std::uint16_t>(static_cast<std::uint64_t>(queueSize * 0.1));
+    state.XoffLim = static_cast<std::uint16_t>(static_cast<std::uint64_t>(queueSize * 0.9));
+    state.fOutxDsrFlow = false;
+    state.fOutxCtsFlow = false;
+    state.fDtrControl = 1;
+    state.fRtsControl = 1;
+    state.fInX = false;
+    state.fOutX = true;
+    state.XonChar = 0x11;
+    state.XoffChar = 0x13;
+}

@@ -64,6 +64,13 @@ bool CtsFlow(const SerialState& state);
 // record's rate, at most an hour.
 std::chrono::steady_clock::duration LineTime(const SerialState& state, std::size_t bytes);
 
+// The unit's XON/XOFF flow control on our output: the peer's XOFF (0x13) stops it, its XON
+// (0x11) lets it go on; no hardware flow control, DTR and RTS raised, no XON/XOFF of ours.
+// The limits are a tenth and nine tenths of the queue of `queueSize` bytes, computed in
+// floating point, truncated and kept to the record's 16 bits (100000 gives an XoffLim of
+// 90000 & 0xFFFF = 24464).
+void SetXonXoffOutput(SerialState& state, std::uint32_t queueSize);
+
 // The record for a device whose c_cflag and output speed are these: its character format and
 // rate (9600 bit/s when `baud` is 0), every other field at its default.
 SerialState DeviceLineState(std::uint32_t cflag, std::uint32_t baud);

@@ -22,18 +22,7 @@ void TMyCom::SetXonXoff(bool on)
             StateSaved = true;
         }
         state.BaudRate = FBaud;
-        // Computed in floating point, truncated, and kept to the record's 16 bits (a BufSize
-        // of 100000 gives an XoffLim of 90000 & 0xFFFF = 24464).
-        state.XonLim = static_cast<std::uint16_t>(static_cast<std::uint64_t>(FBufSize * 0.1));
-        state.XoffLim = static_cast<std::uint16_t>(static_cast<std::uint64_t>(FBufSize * 0.9));
-        state.fOutxDsrFlow = false;
-        state.fOutxCtsFlow = false;
-        state.fDtrControl = 1;
-        state.fRtsControl = 1;
-        state.fInX = false;
-        state.fOutX = true;
-        state.XonChar = 0x11;
-        state.XoffChar = 0x13;
+        SetXonXoffOutput(state, FBufSize);
         (void)PortHandle->SetState(state);
     } else if (StateSaved) {
         if (PortHandle)

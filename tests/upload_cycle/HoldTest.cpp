@@ -5,6 +5,7 @@
 #include "serial/MyCom.h"
 #include "tests/support/TestApp.h"
 #include "tests/upload_cycle/UnitBench.h"
+#include "tests/upload_cycle/WindowCycle.h"
 #include "upload/UnitRecorder.h"
 
 #include <QJsonObject>
@@ -21,27 +22,9 @@ using unitbench::Unpaced;
 
 namespace {
 
-class Hold : public testing::Test
+class Hold : public unitbench::WindowCycle
 {
 protected:
-    void SetUp() override { testapp::ResetRecorders(); }
-    void TearDown() override
-    {
-        tool.reset();
-        unit.reset();
-        EXPECT_EQ(testapp::ShownExceptions(), std::vector<AnsiString>{});
-    }
-
-    void Start(const QStringList& options)
-    {
-        unit = std::make_unique<unitbench::SimulatedUnit>(ORVIX_SIM_PATH, options);
-        ASSERT_EQ(unit->Error(), "");
-        tool = std::make_unique<unitbench::Uploader>();
-        form = &tool->Form();
-        tool->Click(form->ConnectButton);
-        ASSERT_TRUE(tool->WaitForStatus(Greeted)) << "status: " << tool->Status();
-    }
-
     // The outcome column of the unit record's last line.
     QString LastOutcome()
     {
@@ -50,10 +33,6 @@ protected:
         const QList<QByteArray> fields = lines.last().trimmed().split(',');
         return fields.size() > 13 ? QString(fields[13]) : QString();
     }
-
-    std::unique_ptr<unitbench::SimulatedUnit> unit;
-    std::unique_ptr<unitbench::Uploader> tool;
-    TForm1* form = nullptr;
 };
 
 TEST_F(Hold, AUnitThatGivesUpUnderItsOwnHoldEndsTheTransferAsFailed)

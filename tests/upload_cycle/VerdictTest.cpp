@@ -4,6 +4,7 @@
 #include "app/Uploader.h"
 #include "tests/support/TestApp.h"
 #include "tests/upload_cycle/UnitBench.h"
+#include "tests/upload_cycle/WindowCycle.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -17,30 +18,8 @@ using unitbench::Quick;
 
 namespace {
 
-class Verdict : public testing::Test
+class Verdict : public unitbench::WindowCycle
 {
-protected:
-    void SetUp() override { testapp::ResetRecorders(); }
-    void TearDown() override
-    {
-        tool.reset();
-        unit.reset();
-        EXPECT_EQ(testapp::ShownExceptions(), std::vector<AnsiString>{});
-    }
-
-    void Start(const QStringList& options)
-    {
-        unit = std::make_unique<unitbench::SimulatedUnit>(ORVIX_SIM_PATH, options);
-        ASSERT_EQ(unit->Error(), "");
-        tool = std::make_unique<unitbench::Uploader>();
-        form = &tool->Form();
-        tool->Click(form->ConnectButton);
-        ASSERT_TRUE(tool->WaitForStatus(Greeted)) << "status: " << tool->Status();
-    }
-
-    std::unique_ptr<unitbench::SimulatedUnit> unit;
-    std::unique_ptr<unitbench::Uploader> tool;
-    TForm1* form = nullptr;
 };
 
 TEST_F(Verdict, EachVerdictStandsApartAndTheLastStaysAfterTheNextGreeting)
