@@ -153,13 +153,18 @@ void TForm1::ShowPortError()
 
 void TForm1::LogSystemError()
 {
-    // The operator's status text stays short; the log keeps the system's reason.
-    if (!MyCom1->Initialized && !MyCom1->SystemErrorText.empty())
+    // The operator's status text stays short; the log keeps the system's reason and what to
+    // do, and the pane shows them too, so the operator need not open the log to learn them.
+    if (!MyCom1->Initialized && !MyCom1->SystemErrorText.empty()) {
         LogFile->Log("status : " + MyCom1->SystemErrorText);
+        ShowNotice(MyCom1->SystemErrorText);
+    }
     if (!MyCom1->Initialized)
         for (const std::string& line :
-             PortOpenAdvice("COM" + std::to_string(MyCom1->Port()), MyCom1->OpenResult))
+             PortOpenAdvice("COM" + std::to_string(MyCom1->Port()), MyCom1->OpenResult)) {
             LogFile->Log("port help : " + line);
+            ShowNotice(line);
+        }
     // At start-up the window is not shown yet and ShowPortError, which follows, shows it.
     if (isVisible())
         ShowFolderWarning();

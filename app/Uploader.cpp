@@ -199,8 +199,18 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
 
     // The boxes' change events are bound after the start-up has filled the boxes, so that
     // only the operator's changes (and later ones of the program) run them.
-    connect(cbComPort, &QComboBox::currentTextChanged, this,
-            [this] { Application->HandleEvent([this] { cbComPortChange(cbComPort); }); });
+    connect(cbComPort, &QComboBox::currentTextChanged, this, [this] {
+        // The choice that changed the text is handled here, not again by `activated`.
+        portChosenNow = true;
+        QTimer::singleShot(0, this, [this] { portChosenNow = false; });
+        Application->HandleEvent([this] { cbComPortChange(cbComPort); });
+    });
+    // Choosing the port that is already chosen changes no text: when it is not open (its device
+    // was missing, busy or not permitted, or its line failed) the choice tries it again.
+    connect(cbComPort, &QComboBox::activated, this, [this] {
+        if (!portChosenNow && (!MyCom1->Initialized || engine->Failed()) && !engine->Transferring())
+            Application->HandleEvent([this] { cbComPortChange(cbComPort); });
+    });
     connect(cbBaudRate, &QComboBox::currentTextChanged, this,
             [this] { Application->HandleEvent([this] { cbBaudRateChange(cbBaudRate); }); });
 

@@ -178,6 +178,8 @@ private:
     QTimer* clockTimer = nullptr;
     // The unit record's folder warning is still to be shown (it is shown once).
     bool folderWarningDue = true;
+    // The port box's text changed by the choice being handled (see the constructor).
+    bool portChosenNow = false;
     // A failed save of the file's name has been shown (once in a run; each is logged).
     bool iniSaveFailureShown = false;
     // The terminal pane's text gathered by ShowInTerminal, and when the pane last changed.

@@ -6,10 +6,13 @@
 #include "tests/main_window/WindowFixture.h"
 #include "tests/support/TestApp.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTest>
 #include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
@@ -81,6 +84,33 @@ TEST_F(PortSelection, StartUpWithAMissingDeviceShowsTheErrorAndLogsTheReason)
     // The system's reason, then what to do about it.
     EXPECT_EQ(opened[1].rfind("status : " + (dir / "missing").string(), 0), 0u) << opened[1];
     EXPECT_EQ(opened[2], "port help : " + (dir / "missing").string() + " does not exist");
+}
+
+TEST_F(PortSelection, APortProblemIsShownWithItsFixAndChoosingThePortAgainRetries)
+{
+    WriteIni(ReadIni() + "[SystemSection]\nPort=COM4\n");
+    CreateWindows();
+    ASSERT_FALSE(form->MyCom1->Initialized);
+    // The reason and what to do are in the window, not only in the log.
+    const std::string missing = (dir / "missing").string();
+    EXPECT_TRUE(form->Memo1->toPlainText().contains(
+        QString::fromStdString("[" + missing + " does not exist]")))
+        << form->Memo1->toPlainText().toStdString();
+
+    // The device appears where the map points; the operator chooses the same port in the
+    // list again (the text does not change), which tries it again.
+    std::filesystem::create_symlink(com3.SlavePath(), dir / "missing");
+    form->cbComPort->showPopup();
+    QTest::keyClick(form->cbComPort->view(), Qt::Key_Return);
+    EXPECT_TRUE(form->MyCom1->Initialized) << form->MyCom1->ErrorText;
+    EXPECT_EQ(form->MyCom1->Port(), 4u);
+    EXPECT_EQ(form->StatusText(), "Port 4 Selected");
+
+    // Choosing it again while it is open changes nothing.
+    const auto logged = LogTexts().size();
+    form->cbComPort->showPopup();
+    QTest::keyClick(form->cbComPort->view(), Qt::Key_Return);
+    EXPECT_EQ(LogTexts().size(), logged);
 }
 
 struct ChangeCase

@@ -22,6 +22,10 @@ protected:
         WriteIni("[Ports]\nCOM2=" + (dir / "none").string() + "\n");
         CreateWindows();
         ShowAndActivate();
+        // The port named is missing: the pane begins with what to do about it. These tests
+        // start from an empty pane.
+        EXPECT_TRUE(form->Memo1->toPlainText().contains("does not exist"));
+        form->Memo1->clear();
     }
 
     QString Pane() const { return form->Memo1->toPlainText(); }
