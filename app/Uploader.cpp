@@ -318,10 +318,14 @@ void TForm1::SetStatus(const AnsiString& text)
     StatusBar1->showMessage(shown);
     // A text the bar cuts is there whole on hover.
     const int room = StatusBar1->width() - StatusBarTextMargin;
-    StatusBar1->setToolTip(StatusBar1->fontMetrics().horizontalAdvance(shown) > room ? shown
-                                                                                     : QString());
+    const bool cut = StatusBar1->fontMetrics().horizontalAdvance(shown) > room;
+    StatusBar1->setToolTip(cut ? shown : QString());
     // A verdict stands apart by its colour, and stays on the Upload page until the next one.
     const StatusKind kind = KindOfStatus(text);
+    // A failure the bar cuts, other than a verdict, is also shown whole in the pane: the
+    // operator needs all of "File check failed: line 66: …" to act on it.
+    if (cut && kind == StatusKind::Fail && VerdictName(text).empty())
+        ShowNotice(text);
     StatusBar1->setStyleSheet(StatusStyle(kind));
     if (const std::string verdict = VerdictName(text); !verdict.empty()) {
         LastVerdict->setText(QString::fromStdString("Last unit: " + verdict));

@@ -74,6 +74,7 @@ TEST_F(Verdict, ALongFileCheckFailureIsThereWholeOnHover)
     const QString status = QString::fromStdString(tool->Status());
     ASSERT_TRUE(status.startsWith("File check failed: line ")) << status.toStdString();
     EXPECT_EQ(form->StatusBar1->toolTip(), status);
+    EXPECT_TRUE(tool->Terminal().contains("[" + status + "]"));
     EXPECT_TRUE(form->StatusBar1->styleSheet().contains("#b00000"));
     // Not a unit's verdict: the Upload page's line keeps what it had.
     EXPECT_EQ(form->LastVerdict->text(), "");
