@@ -15,6 +15,7 @@
 #include "upload/UnitRecord.h"
 
 #include <QCloseEvent>
+#include <QLineEdit>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -220,6 +221,13 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TForm
 
 TForm1::~TForm1()
 {
+    // The boxes' edits lose the focus while the window's children are destroyed, after this
+    // body: their handlers must not run on a window that is half gone.
+    for (QComboBox* box : {cbComPort, cbBaudRate}) {
+        box->disconnect(this);
+        if (box->lineEdit())
+            box->lineEdit()->disconnect(this);
+    }
     // A transfer still running ends as cancelled and a cycle still open is recorded.
     engine->Close();
     // The timer's worker and the port's reader hand their events to this window: stop them

@@ -76,8 +76,6 @@ public:
     bool WaitForExit(std::chrono::milliseconds timeout);
     // Sends the process a signal (SIGTERM, as a logout or a service stop does).
     bool Signal(int signal) const;
-    // The process's exit code once it has ended.
-    int ExitCode() const { return process_.exitCode(); }
     bool Crashed() const { return process_.exitStatus() == QProcess::CrashExit; }
     // The texts of the log file's lines (after their time stamps), oldest first.
     QStringList LogTexts() const;

@@ -150,7 +150,10 @@ TEST_F(MainWindow, ControlsHaveTheirNamesParentsTextsAndStates)
     EXPECT_TRUE(form->Memo1->isReadOnly());
     EXPECT_EQ(form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_EQ(form->Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-    EXPECT_TRUE(form->Memo1->toPlainText().isEmpty());
+    // No unit's text yet; the port named has no device, and the pane says what to do about it.
+    const QString pane = form->Memo1->toPlainText().trimmed();
+    EXPECT_TRUE(pane.startsWith("[") && pane.endsWith("]")) << pane.toStdString();
+    EXPECT_TRUE(pane.contains("none2 does not exist")) << pane.toStdString();
     EXPECT_EQ(form->ProgressBar1->minimum(), 0);
     EXPECT_EQ(form->ProgressBar1->maximum(), 1);
 
