@@ -178,13 +178,17 @@ bool VirtualDisplay::Close(const QString& window) const
     return ok;
 }
 
-UploaderProcess::UploaderProcess(const VirtualDisplay& display, const QString& workingDir)
+UploaderProcess::UploaderProcess(const VirtualDisplay& display, const QString& workingDir,
+                                 const QString& user)
     : dir_(workingDir)
 {
     process_.setProcessEnvironment(display.Environment());
     process_.setWorkingDirectory(workingDir);
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(ORVIX_UPLOADER_PATH, QStringList{});
+    if (user.isEmpty())
+        process_.start(ORVIX_UPLOADER_PATH, QStringList{});
+    else
+        process_.start("runuser", {"-u", user, "--", ORVIX_UPLOADER_PATH});
     process_.waitForStarted(10000);
 }
 
@@ -202,6 +206,15 @@ UploaderProcess::~UploaderProcess()
 bool UploaderProcess::WaitForExit(std::chrono::milliseconds timeout)
 {
     return ProcessUntil([this] { return !Running(); }, timeout);
+}
+
+QImage VirtualDisplay::Picture(const QString& window) const
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath("window.png");
+    bool ok = false;
+    Run("import", {"-window", window, file}, &ok);
+    return ok ? QImage(file) : QImage();
 }
 
 bool UploaderProcess::Signal(int signal) const

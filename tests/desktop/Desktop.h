@@ -3,6 +3,7 @@
 // process on it, and xdotool and wmctrl to find, click and close its windows.
 #pragma once
 
+#include <QImage>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -53,6 +54,8 @@ public:
     bool Key(const QString& key) const;
     // Asks the window manager to close a window, as its title bar's close button does.
     bool Close(const QString& window) const;
+    // A picture of a window as the screen shows it (empty when it cannot be taken).
+    QImage Picture(const QString& window) const;
 
 private:
     QProcess server_;
@@ -66,7 +69,9 @@ private:
 class UploaderProcess
 {
 public:
-    UploaderProcess(const VirtualDisplay& display, const QString& workingDir);
+    // `user`: run as this user (through runuser, which needs root), else as the caller.
+    UploaderProcess(const VirtualDisplay& display, const QString& workingDir,
+                    const QString& user = {});
     ~UploaderProcess();
     UploaderProcess(const UploaderProcess&) = delete;
     UploaderProcess& operator=(const UploaderProcess&) = delete;

@@ -5,9 +5,13 @@
 #include "tests/upload_cycle/UnitBench.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using desktop::VirtualDisplay;
@@ -48,8 +52,11 @@ protected:
     // The X server (with `manager`), the simulator with `options`, a firmware file of
     // `firmwareSize` image bytes preset in Uploader.ini (none when 0), and the uploader with
     // its main window shown.
+    // With `user`, the uploader runs as that user, after `prepare` has set up what the user
+    // may do in the folder.
     void Start(VirtualDisplay::WindowManager manager, const QStringList& options,
-               int firmwareSize = 0)
+               int firmwareSize = 0, const QString& user = {},
+               const std::function<void()>& prepare = {})
     {
         display = std::make_unique<VirtualDisplay>(manager);
         ASSERT_EQ(display->Error().toStdString(), "");
@@ -63,10 +70,25 @@ protected:
         }
         ini += "[Ports]\r\nCOM2=" + unit->Link().toLocal8Bit() + "\r\n";
         ASSERT_FALSE(unit->WriteFile("Uploader.ini", ini).isEmpty());
-        uploader = std::make_unique<desktop::UploaderProcess>(*display, unit->Dir());
+        if (prepare)
+            prepare();
+        uploader = std::make_unique<desktop::UploaderProcess>(*display, unit->Dir(), user);
         window = display->FindWindow(MainTitle);
         ASSERT_FALSE(window.isEmpty()) << uploader->Output().toStdString();
         ASSERT_TRUE(uploader->WaitForLog("status : com port open successful"));
+    }
+
+    // The folder as an administrator sets it up for operators: anyone may add files (the log,
+    // the record), nobody may replace another's (the settings file stays root's).
+    void ShareFolder() const
+    {
+        ASSERT_EQ(::chmod(unit->Dir().toLocal8Bit().constData(), 01777), 0);
+    }
+    // The simulated unit's line, open to every user (as to a member of dialout).
+    void ShareLine() const
+    {
+        const QString device = QFileInfo(unit->Link()).canonicalFilePath();
+        ASSERT_EQ(::chmod(device.toLocal8Bit().constData(), 0666), 0);
     }
 
     void TearDown() override
@@ -261,6 +283,58 @@ TEST_F(Desktop, ClosingTheHelpWindowUnticksDisplayHelp)
     ASSERT_TRUE(uploader->Running());
     ASSERT_TRUE(Click(DisplayHelp));
     EXPECT_FALSE(display->FindWindow("Help", false, 5s).isEmpty());
+}
+
+// An operator who may not write the settings file (the administrator's, with the port map):
+// not remembering the file is no reason not to program the unit.
+TEST_F(Desktop, ASettingsFileTheOperatorMayNotWriteDoesNotStopTheUpload)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running the uploader as another user needs root";
+    Start(VirtualDisplay::WindowManager::Openbox, Quick, 1024, "nobody", [this] {
+        ShareFolder();
+        ShareLine();
+    });
+    const QByteArray ini = Ini();
+    ConnectToUnit();
+    SelectPresetFile();
+    EXPECT_TRUE(uploader->WaitForLog("status : CRC OK!!!  Waiting for Connection...")) << Log();
+    EXPECT_TRUE(
+        uploader->LogTexts().contains("status : Unable to write to " + unit->Path("Uploader.ini")))
+        << Log();
+    EXPECT_EQ(Ini(), ini);
+    const QByteArray record = unitbench::ReadBytes(unit->Path("Orvix500Units.csv"));
+    EXPECT_TRUE(record.contains(",crc-ok,")) << record.toStdString();
+}
+
+// An operator outside dialout: the port does not open, and the window itself says why and
+// what to do (the terminal pane shows the reason and the fix, not only the log).
+TEST_F(Desktop, APortTheOperatorMayNotOpenIsExplainedInTheWindow)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "running the uploader as another user needs root";
+    display = std::make_unique<VirtualDisplay>(VirtualDisplay::WindowManager::Openbox);
+    ASSERT_EQ(display->Error().toStdString(), "");
+    unit = std::make_unique<unitbench::SimulatedUnit>(ORVIX_SIM_PATH, Quick);
+    ASSERT_EQ(unit->Error().toStdString(), "");
+    unit->WriteFile("Uploader.ini",
+                    "[SystemSection]\r\n[Ports]\r\nCOM2=" + unit->Link().toLocal8Bit() + "\r\n");
+    ShareFolder();
+    uploader = std::make_unique<desktop::UploaderProcess>(*display, unit->Dir(), "nobody");
+    window = display->FindWindow(MainTitle);
+    ASSERT_FALSE(window.isEmpty()) << uploader->Output().toStdString();
+    ASSERT_TRUE(uploader->WaitForLog("status : com port open successful"));
+    EXPECT_FALSE(uploader->LogTexts().filter("Permission denied").isEmpty()) << Log();
+    EXPECT_FALSE(uploader->LogTexts().filter("dialout").isEmpty()) << Log();
+    // The pane (below the tab control, above the status bar) holds text: the reason and fix.
+    unitbench::ProcessUntil([] { return false; }, 500ms);
+    const QImage picture = display->Picture(window);
+    ASSERT_FALSE(picture.isNull());
+    int dark = 0;
+    for (int y = 140; y < 200; ++y)
+        for (int x = 4; x < 200; ++x)
+            dark += qGray(picture.pixel(x, y)) < 96;
+    EXPECT_GT(dark, 200) << "the pane is empty";
 }
 
 } // namespace
