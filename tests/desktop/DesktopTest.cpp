@@ -4,6 +4,7 @@
 
 #include "tests/upload_cycle/UnitBench.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <csignal>
@@ -335,6 +336,47 @@ TEST_F(Desktop, APortTheOperatorMayNotOpenIsExplainedInTheWindow)
         for (int x = 4; x < 200; ++x)
             dark += qGray(picture.pixel(x, y)) < 96;
     EXPECT_GT(dark, 200) << "the pane is empty";
+}
+
+// Red pixels in a band of a window's picture: where a failure's text is drawn.
+int RedPixels(const QImage& picture, int top, int bottom)
+{
+    int red = 0;
+    for (int y = top; y < bottom && y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QColor c = picture.pixelColor(x, y);
+            red += c.red() > 140 && c.green() < 90 && c.blue() < 90;
+        }
+    return red;
+}
+
+// A unit record that cannot be written does not cover the verdict, and the last unit's verdict
+// stays on the Upload page, in red, after the next unit has greeted.
+TEST_F(Desktop, TheVerdictStaysInSightWhenTheRecordCannotBeWrittenAndAfterTheNextGreeting)
+{
+    Start(VirtualDisplay::WindowManager::Openbox,
+          Quick + QStringList{"--fault", "bad-crc", "--greet-after", "3"}, 1024, {}, [this] {
+              // Not a file anyone can append to.
+              ASSERT_TRUE(QDir(unit->Dir()).mkdir("Orvix500Units.csv"));
+          });
+    ConnectToUnit();
+    SelectPresetFile();
+    ASSERT_TRUE(uploader->WaitForLog("status : CRC Bad!!!  Waiting for Connection...")) << Log();
+    ASSERT_TRUE(
+        uploader->WaitForLog("status : Unable to write to " + unit->Path("Orvix500Units.csv")))
+        << Log();
+    unitbench::ProcessUntil([] { return false; }, 300ms);
+    // The status bar (the window's last 19 rows) shows the verdict, in red.
+    QImage picture = display->Picture(window);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_GT(RedPixels(picture, picture.height() - 19, picture.height()), 20);
+
+    // The next unit greets: the Upload page's line keeps "Last unit: CRC Bad" in red.
+    ASSERT_TRUE(uploader->WaitForLog(Greeted, 10s, 2)) << Log();
+    unitbench::ProcessUntil([] { return false; }, 300ms);
+    picture = display->Picture(window);
+    ASSERT_FALSE(picture.isNull());
+    EXPECT_GT(RedPixels(picture, 80, 120), 20);
 }
 
 } // namespace
