@@ -1,0 +1,170 @@
+#include "line/window/StationPanel.h"
+
+#include "line/core/Line.h"
+#include "line/window/VerdictText.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cmath>
+
+namespace line {
+
+namespace {
+
+const char* const PassStyle = "QLabel { background: #1e8e3e; color: white; }";
+const char* const FailStyle = "QLabel { background: #c5221f; color: white; }";
+const char* const IdleStyle = "QLabel { background: palette(window); }";
+const char* const HaltStyle = "QLabel { color: #c5221f; font-weight: bold; }";
+constexpr int VerdictPointSize = 18;
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+StationPanel::StationPanel(Line& line, int index, QWidget* parent)
+    : QFrame(parent), line_(line), index_(index), title_(new QLabel(this)),
+      socket_(new QLabel(this)), state_(new QLabel(this)), progress_(new QProgressBar(this)),
+      rate_(new QLabel(this)), verdict_(new QLabel(this)), advice_(new QLabel(this)),
+      counters_(new QLabel(this)), start_(new QPushButton(tr("Start"), this)),
+      stop_(new QPushButton(tr("Stop"), this)), cancel_(new QPushButton(tr("Cancel"), this)),
+      learn_(new QPushButton(tr("Learn"), this)), confirm_(new QPushButton(tr("Confirm"), this))
+{
+    setFrameShape(QFrame::StyledPanel);
+    setObjectName(QString("station%1").arg(index + 1));
+    QFont titleFont = title_->font();
+    titleFont.setBold(true);
+    title_->setFont(titleFont);
+    socket_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    socket_->setWordWrap(true);
+    state_->setWordWrap(true);
+    advice_->setWordWrap(true);
+    QFont verdictFont = verdict_->font();
+    verdictFont.setPointSize(VerdictPointSize);
+    verdictFont.setBold(true);
+    verdict_->setFont(verdictFont);
+    verdict_->setAlignment(Qt::AlignCenter);
+    verdict_->setMinimumHeight(QFontMetrics(verdictFont).height() * 3 / 2);
+    verdict_->setAutoFillBackground(true);
+
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* button : {start_, stop_, cancel_, learn_, confirm_})
+        buttons->addWidget(button);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(title_);
+    layout->addWidget(socket_);
+    layout->addWidget(state_);
+    layout->addWidget(progress_);
+    layout->addWidget(rate_);
+    layout->addWidget(verdict_);
+    layout->addWidget(advice_);
+    layout->addWidget(counters_);
+    layout->addLayout(buttons);
+
+    connect(start_, &QPushButton::clicked, this, [this] { StationOf().Start(); });
+    connect(stop_, &QPushButton::clicked, this, [this] { StationOf().Stop(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { StationOf().Cancel(); });
+    connect(confirm_, &QPushButton::clicked, this, [this] { StationOf().Confirm(); });
+    connect(learn_, &QPushButton::clicked, this, [this] {
+        const std::string error = line_.Learn(index_);
+        if (!error.empty())
+            state_->setText(Q(error));
+    });
+    Refresh();
+}
+
+Station& StationPanel::StationOf() const
+{
+    return line_.At(index_);
+}
+
+QString StationPanel::StateText() const
+{
+    return state_->text();
+}
+
+QString StationPanel::VerdictText() const
+{
+    return verdict_->text();
+}
+
+void StationPanel::Refresh()
+{
+    const Station& station = StationOf();
+    const StationView view = station.View();
+    title_->setText(Q(station.Settings().name));
+    const std::string socket = station.Settings().socket;
+    QString socketText = socket.empty() ? tr("no socket bound") : Q(socket);
+    if (station.Settings().adapter)
+        socketText += "\n" + Q(station.Settings().adapter->Text());
+    socket_->setText(socketText);
+
+    QString state;
+    switch (view.phase) {
+    case StationPhase::Stopped:
+        state = tr("Stopped");
+        break;
+    case StationPhase::Halted:
+        state = tr("Halted: ") + Q(view.problem);
+        break;
+    case StationPhase::Waiting:
+        state = tr("Waiting for a unit");
+        break;
+    case StationPhase::Programming:
+        state = tr("Programming");
+        break;
+    case StationPhase::Verifying:
+        state = tr("Programmed, awaiting the unit's verdict: ") + Q(view.status);
+        break;
+    }
+    state_->setStyleSheet(view.phase == StationPhase::Halted ? HaltStyle : "");
+    state_->setText(state);
+    progress_->setMaximum(view.progressMaximum);
+    progress_->setValue(view.phase == StationPhase::Programming ? view.progress : 0);
+    QString rate;
+    if (view.phase == StationPhase::Programming) {
+        rate = QString("%1 bytes/s").arg(std::lround(view.bytesPerSecond));
+        if (view.held)
+            rate += QString(tr("   XOFF held %1 s"))
+                        .arg(double(view.holdAge.count()) / 1000, 0, 'f', 1);
+    }
+    rate_->setText(rate);
+
+    if (view.lastOutcome) {
+        const line::VerdictText text = VerdictOf(*view.lastOutcome);
+        const bool pass = *view.lastOutcome == upload::UnitOutcome::CrcOk;
+        verdict_->setText(text.verdict);
+        verdict_->setStyleSheet(pass ? PassStyle : FailStyle);
+        QString advice = pass ? QString() : Q(view.lastStatus) + "\n" + text.advice;
+        if (!view.recordError.empty())
+            advice += "\n" + Q(view.recordError);
+        advice_->setText(advice.trimmed());
+    } else {
+        verdict_->setText("-");
+        verdict_->setStyleSheet(IdleStyle);
+        advice_->setText(Q(view.recordError));
+    }
+    const QString yield =
+        view.units ? QString::number(100.0 * view.passed / view.units, 'f', 1) + " %" : "-";
+    counters_->setText(
+        QString(tr("Units %1   passed %2   failed %3   first-pass yield %4\nLast unit %5"))
+            .arg(view.units)
+            .arg(view.passed)
+            .arg(view.failed)
+            .arg(yield)
+            .arg(view.lastUnitTime.empty() ? "-" : Q(view.lastUnitTime)));
+    const bool active = view.phase != StationPhase::Stopped && view.phase != StationPhase::Halted;
+    start_->setEnabled(!active && !view.confirmNeeded);
+    stop_->setEnabled(active);
+    cancel_->setEnabled(view.phase == StationPhase::Programming);
+    learn_->setEnabled(!active);
+    confirm_->setVisible(view.confirmNeeded);
+}
+
+} // namespace line
