@@ -123,6 +123,7 @@ void Station::Start()
     view_.phase = StationPhase::Waiting;
     view_.problem.clear();
     view_.confirmNeeded = false;
+    verdictSeen_ = false;
     floodSeconds_ = 0;
     textBytes_ = 0;
     Log("status : started on " + device_ + " (" + settings_.socket + ")");
@@ -135,8 +136,9 @@ void Station::Stop()
 {
     const bool wasRunning = running_;
     running_ = false;
-    if (engine_->Transferring())
-        engine_->Cancel();
+    // A transfer running is cancelled, a unit whose verdict is awaited is recorded without
+    // one: the record has every unit the station began, whatever stopped it.
+    engine_->Close();
     engine_->CommPageEntered();
     wakeUp_->stop();
     clock_->stop();
