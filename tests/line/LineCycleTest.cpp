@@ -68,7 +68,9 @@ TEST(LineCycle, FourStationsThreeUnitsEachAFaultStaysAtItsStation)
     EXPECT_TRUE(unplugged.StateText().startsWith("Halted: Line failed"))
         << unplugged.StateText().toStdString();
     EXPECT_EQ(unplugged.VerdictText(), cases[2].verdict);
-    ASSERT_TRUE(ProcessUntil([&] { return QFileInfo::exists(rig.Link(2)); }, 10s));
+    ASSERT_TRUE(ProcessUntil(
+        [&] { return QFileInfo::exists(rig.Link(2)) && unplugged.StartButton()->isEnabled(); },
+        10s));
     QTest::mouseClick(unplugged.StartButton(), Qt::LeftButton);
 
     ASSERT_TRUE(ProcessUntil(

@@ -31,7 +31,7 @@ std::vector<QStringList> CsvRows(const QString& path)
     return rows;
 }
 
-LineRig::LineRig(const std::vector<QStringList>& units, int imageBytes)
+LineRig::LineRig(const std::vector<QStringList>& units, int imageBytes, bool bindLinks)
 {
     if (!dir_.isValid()) {
         error_ = "no temporary folder";
@@ -55,8 +55,9 @@ LineRig::LineRig(const std::vector<QStringList>& units, int imageBytes)
             error_ = units_.back()->Error();
             return;
         }
-        text += "[Station" + QByteArray::number(station + 1) +
-                "]\nSocket=" + Link(station).toUtf8() + "\n";
+        if (bindLinks)
+            text += "[Station" + QByteArray::number(station + 1) +
+                    "]\nSocket=" + Link(station).toUtf8() + "\n";
     }
     ini.write(text);
 }

@@ -34,8 +34,9 @@ class LineRig
 {
 public:
     // `units`: the options of each station's simulator (one station per entry), beyond
-    // --link and --report; `imageBytes`: the firmware's image size.
-    LineRig(const std::vector<QStringList>& units, int imageBytes);
+    // --link and --report; `imageBytes`: the firmware's image size. With `bindLinks` each
+    // station is bound to its unit's link; without, the stations have no socket yet.
+    LineRig(const std::vector<QStringList>& units, int imageBytes, bool bindLinks = true);
     ~LineRig();
     LineRig(const LineRig&) = delete;
     LineRig& operator=(const LineRig&) = delete;
@@ -46,6 +47,8 @@ public:
     QString Link(int station) const { return dir_.filePath(QString("tty%1").arg(station + 1)); }
     QString Firmware() const { return Path("firmware.out"); }
     SimLink& Unit(int station) { return *units_[std::size_t(station)]; }
+    // Ends a station's simulator: its line goes as a pulled adapter's does.
+    void StopUnit(int station) { units_[std::size_t(station)].reset(); }
 
     // Creates the line over the folder (its settings already written) and its window.
     void Open();
