@@ -29,7 +29,7 @@ int main(int argc, char** argv)
         TApplication application(argc, argv);
         application.SetTitle("Orvix-500 Production Line");
         application.setApplicationVersion(kOrvixVersion);
-        application.setDesktopFileName("com.tallowmere.OrvixLine");
+        application.setDesktopFileName(kOrvixLineAppId);
         const std::string folder =
             QDir(QString::fromStdString(answer.folder)).absolutePath().toStdString();
         line::Line productionLine(folder, answer.stations);
