@@ -26,6 +26,14 @@ QString Q(const std::string& text)
     return QString::fromStdString(text);
 }
 
+// A style sheet set anew polishes the label again, even when it is the same: a refresh a few
+// times a second of 16 stations would spend its time there.
+void SetStyle(QLabel* label, const char* style)
+{
+    if (label->styleSheet() != QLatin1String(style))
+        label->setStyleSheet(style);
+}
+
 } // namespace
 
 StationPanel::StationPanel(Line& line, int index, QWidget* parent)
@@ -65,6 +73,8 @@ StationPanel::StationPanel(Line& line, int index, QWidget* parent)
     layout->addWidget(verdict_);
     layout->addWidget(advice_);
     layout->addWidget(counters_);
+    // The buttons keep their place at the foot of the tile, whatever the texts above take.
+    layout->addStretch(1);
     layout->addLayout(buttons);
 
     connect(start_, &QPushButton::clicked, this, [this] { StationOf().Start(); });
@@ -123,7 +133,7 @@ void StationPanel::Refresh()
         state = tr("Programmed, awaiting the unit's verdict: ") + Q(view.status);
         break;
     }
-    state_->setStyleSheet(view.phase == StationPhase::Halted ? HaltStyle : "");
+    SetStyle(state_, view.phase == StationPhase::Halted ? HaltStyle : "");
     state_->setText(state);
     progress_->setMaximum(view.progressMaximum);
     progress_->setValue(view.phase == StationPhase::Programming ? view.progress : 0);
@@ -140,14 +150,14 @@ void StationPanel::Refresh()
         const line::VerdictText text = VerdictOf(*view.lastOutcome);
         const bool pass = *view.lastOutcome == upload::UnitOutcome::CrcOk;
         verdict_->setText(text.verdict);
-        verdict_->setStyleSheet(pass ? PassStyle : FailStyle);
+        SetStyle(verdict_, pass ? PassStyle : FailStyle);
         QString advice = pass ? QString() : Q(view.lastStatus) + "\n" + text.advice;
         if (!view.recordError.empty())
             advice += "\n" + Q(view.recordError);
         advice_->setText(advice.trimmed());
     } else {
         verdict_->setText("-");
-        verdict_->setStyleSheet(IdleStyle);
+        SetStyle(verdict_, IdleStyle);
         advice_->setText(Q(view.recordError));
     }
     const QString yield =
