@@ -193,10 +193,19 @@ void Station::Bind(const std::string& socket)
     Changed();
 }
 
+bool Station::StepDue() const
+{
+    if (!running_ || engine_->Transferring())
+        return false;
+    return verdictSeen_ || engine_->Failed() || engine_->DialogueState() == upload::Connected;
+}
+
 void Station::AfterEvent()
 {
     Changed();
-    if (stepPosted_)
+    // Most events (the port's reports during a transfer) leave nothing to do: no call is
+    // posted for them.
+    if (stepPosted_ || !StepDue())
         return;
     stepPosted_ = true;
     // Not from inside the engine's event: the engine takes no event while it answers one.

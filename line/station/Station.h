@@ -125,6 +125,8 @@ private:
     void BindPort();
     // After every event of the line: starts the unit's transfer, or asks for the next unit.
     void AfterEvent();
+    // Whether NextStep has something to do.
+    bool StepDue() const;
     void NextStep();
     void BeginUnit();
     void Halt(const std::string& problem, bool confirm);
