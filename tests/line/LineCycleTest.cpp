@@ -1,9 +1,11 @@
 // Stations of one line against simulated units, each unit fault at a station of its own: the
 // faulty unit gets its verdict (or halts its station until the operator starts it again), and
-// every other unit of every station is programmed as if nothing happened.
+// every other unit of every station is programmed as if nothing happened. A port another
+// station holds, or a socket with nothing in it, halts that station alone.
 #include "line/window/StationPanel.h"
 #include "tests/line/LineRig.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
 #include <QTest>
@@ -102,6 +104,37 @@ TEST(LineCycle, FourStationsThreeUnitsEachAFaultStaysAtItsStation)
     }
     rig.Window().Refresh();
     EXPECT_EQ(rig.Window().Panel(0)->VerdictText(), "PASS");
+}
+
+TEST(LineCycle, APortBusyOrMissingHaltsItsStationAlone)
+{
+    LineRig rig({QuickUnit}, ImageBytes);
+    ASSERT_TRUE(rig.Error().isEmpty()) << rig.Error().toStdString();
+    // Two more stations: one on the first station's port, one on a socket with nothing in it.
+    QFile ini(rig.Path("OrvixLine.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("[Station2]\nSocket=" + rig.Link(0).toUtf8() + "\n[Station3]\nSocket=" +
+              rig.Path("serial/by-path/pci-0000:00:14.0-usb-0:9:1.0-port0").toUtf8() + "\n");
+    ini.close();
+    line::LineSettingsFile(rig.Path("OrvixLine.ini").toStdString()).WriteStationCount(3);
+    rig.Open();
+    rig.Line().StartAll();
+
+    const struct
+    {
+        int station;
+        const char* problem;
+    } halted[] = {{1, "Port unavailable: "}, {2, "No adapter in "}};
+    for (const auto& h : halted) {
+        const line::StationView view = rig.Line().At(h.station).View();
+        EXPECT_EQ(view.phase, line::StationPhase::Halted) << h.station;
+        EXPECT_EQ(view.problem.rfind(h.problem, 0), 0u) << view.problem;
+    }
+    ASSERT_TRUE(ProcessUntil([&] { return rig.RecordsOf("Station 1") >= 1; }, 30s));
+    EXPECT_EQ(rig.Records().size(), 1u);
+    QFile log(rig.Path("Orvix500Line.Log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Station 2: port help : ")) << "what to do about it";
 }
 
 } // namespace
