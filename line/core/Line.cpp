@@ -33,8 +33,9 @@ Line::Line(std::string folder, std::optional<int> stations)
         station->OnSettingsChanged = [this, i] { SaveStation(int(i)); };
         stations_.push_back(std::move(station));
     }
-    Log(LineSource,
-        "initialization : line of " + std::to_string(stations_.size()) + " stations in " + folder_);
+    std::string opening = "initialization : line of ";
+    opening.append(std::to_string(stations_.size())).append(" stations in ").append(folder_);
+    Log(LineSource, opening);
     if (!settings.firmware.empty())
         if (const std::string error = firmware_.Pin(settings.firmware); !error.empty())
             problems_.push_back(error);

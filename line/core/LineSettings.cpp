@@ -12,7 +12,8 @@ const char* const LineSection = "Line";
 
 std::string StationSection(int index)
 {
-    return "Station" + std::to_string(index + 1);
+    std::string name = "Station";
+    return name.append(std::to_string(index + 1));
 }
 
 std::optional<long> Number(const std::string& text)
@@ -39,7 +40,8 @@ template <typename Write> std::string Try(Write write)
 
 std::string DefaultStationName(int index)
 {
-    return "Station " + std::to_string(index + 1);
+    std::string name = "Station ";
+    return name.append(std::to_string(index + 1));
 }
 
 LineSettings LineSettingsFile::Read(std::vector<std::string>& problems) const

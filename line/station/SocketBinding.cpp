@@ -87,8 +87,9 @@ std::string LearnSocket(const std::vector<std::string>& bound, std::string& erro
         return free.front();
     std::sort(free.begin(), free.end());
     if (free.empty()) {
-        error = "No unbound adapter found in " + ByPathFolder().string() +
-                ": plug the station's adapter in, then press Learn";
+        error = "No unbound adapter found in ";
+        error.append(ByPathFolder().string())
+            .append(": plug the station's adapter in, then press Learn");
     } else {
         error = "Several unbound adapters found (";
         for (std::size_t i = 0; i < free.size(); ++i)

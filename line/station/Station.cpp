@@ -166,8 +166,8 @@ void Station::Confirm()
         // The adapter now in the socket becomes the station's.
         const std::string device = ResolveSocket(settings_.socket);
         settings_.adapter = device.empty() ? std::nullopt : AdapterOf(device);
-        Log("status : adapter confirmed: " +
-            (settings_.adapter ? settings_.adapter->Text() : std::string("none")));
+        std::string text = "status : adapter confirmed: ";
+        Log(text.append(settings_.adapter ? settings_.adapter->Text() : "none"));
         if (OnSettingsChanged)
             OnSettingsChanged();
     }
@@ -281,9 +281,10 @@ void Station::Tick()
 {
     engine_->ClockTick();
     if (running_ && engine_->Transferring() && view_.held && Now() - heldSince_ >= LongestHold) {
-        Halt("The unit held the line for " + std::to_string(LongestHold.count()) +
-                 " s without releasing it: check the unit, then press Start",
-             false);
+        std::string problem = "The unit held the line for ";
+        problem.append(std::to_string(LongestHold.count()))
+            .append(" s without releasing it: check the unit, then press Start");
+        Halt(problem, false);
         return;
     }
     floodSeconds_ = textBytes_ > FloodBytesPerSecond ? floodSeconds_ + 1 : 0;

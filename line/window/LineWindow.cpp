@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 #include <chrono>
@@ -60,6 +61,7 @@ LineWindow::LineWindow(Line& line, QWidget* parent)
     layout->addWidget(message_);
     layout->addWidget(scroll, 1);
     setCentralWidget(central);
+    FitToStations(scroll, stations);
 
     connect(chooseFirmware_, &QPushButton::clicked, this, [this] { ChooseFirmware(); });
     connect(confirmFirmware_, &QPushButton::clicked, this, [this] {
@@ -92,6 +94,19 @@ LineWindow::LineWindow(Line& line, QWidget* parent)
 }
 
 LineWindow::~LineWindow() = default;
+
+void LineWindow::FitToStations(QScrollArea* scroll, QWidget* stations)
+{
+    // A scroll area asks for little room of its own: the window opens showing every station
+    // whole, as far as the screen has room for them.
+    const int frame = 2 * scroll->frameWidth();
+    scroll->setMinimumSize(stations->sizeHint() + QSize(frame, frame));
+    QSize size = sizeHint();
+    scroll->setMinimumSize(0, 0);
+    if (const QScreen* screen = this->screen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
+}
 
 void LineWindow::Refresh()
 {

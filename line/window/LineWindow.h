@@ -8,6 +8,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 
 namespace line {
 
@@ -34,6 +35,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void FitToStations(QScrollArea* scroll, QWidget* stations);
     void ChooseFirmware();
     void ShowMessage(const QString& text);
 

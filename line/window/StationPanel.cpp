@@ -20,6 +20,18 @@ const char* const FailStyle = "QLabel { background: #c5221f; color: white; }";
 const char* const IdleStyle = "QLabel { background: palette(window); }";
 const char* const HaltStyle = "QLabel { color: #c5221f; font-weight: bold; }";
 constexpr int VerdictPointSize = 18;
+// The lines each text has on the tile, whatever it says: a tile keeps its size and its
+// buttons their places as the texts change (the whole text is in the tooltip).
+constexpr int SocketLines = 2;
+constexpr int StateLines = 4;
+constexpr int AdviceLines = 3;
+
+void FixLines(QLabel* label, int lines)
+{
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setFixedHeight(label->fontMetrics().lineSpacing() * lines);
+}
 
 QString Q(const std::string& text)
 {
@@ -50,9 +62,9 @@ StationPanel::StationPanel(Line& line, int index, QWidget* parent)
     titleFont.setBold(true);
     title_->setFont(titleFont);
     socket_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    socket_->setWordWrap(true);
-    state_->setWordWrap(true);
-    advice_->setWordWrap(true);
+    FixLines(socket_, SocketLines);
+    FixLines(state_, StateLines);
+    FixLines(advice_, AdviceLines);
     QFont verdictFont = verdict_->font();
     verdictFont.setPointSize(VerdictPointSize);
     verdictFont.setBold(true);
@@ -135,6 +147,7 @@ void StationPanel::Refresh()
     }
     SetStyle(state_, view.phase == StationPhase::Halted ? HaltStyle : "");
     state_->setText(state);
+    state_->setToolTip(state);
     progress_->setMaximum(view.progressMaximum);
     progress_->setValue(view.phase == StationPhase::Programming ? view.progress : 0);
     QString rate;
@@ -174,7 +187,7 @@ void StationPanel::Refresh()
     stop_->setEnabled(active);
     cancel_->setEnabled(view.phase == StationPhase::Programming);
     learn_->setEnabled(!active);
-    confirm_->setVisible(view.confirmNeeded);
+    confirm_->setEnabled(view.confirmNeeded);
 }
 
 } // namespace line

@@ -1,7 +1,8 @@
 // The real orvix-line on a virtual X server, driven with the mouse as an operator drives it,
 // against simulated units: the stations start by themselves and program, their verdicts show
 // in green on the screen, a station stopped by its own button stops alone, and Start all
-// takes it up again.
+// takes it up again; four stations with a faulty unit each program three units, the operator
+// starting again by mouse the one whose adapter was pulled.
 #include "line/window/LineWindow.h"
 #include "line/window/StationPanel.h"
 #include "tests/desktop/Desktop.h"
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
@@ -131,6 +133,84 @@ TEST(LineDesktop, StationsProgramByThemselvesAndObeyTheMouse)
     for (const QStringList& row : rig.Records())
         EXPECT_TRUE(row[13] == "crc-ok" || row[13] == "cancelled" || row[13] == "no-result")
             << row.join(',').toStdString();
+}
+
+// The unit faults of the four stations and the outcome each one's second unit gets.
+struct Fault
+{
+    QStringList options;
+    const char* outcome;
+};
+
+TEST(LineDesktop, FourStationsThreeUnitsEachWithTheMouse)
+{
+    VirtualDisplay display(VirtualDisplay::WindowManager::None);
+    ASSERT_EQ(display.Error().toStdString(), "");
+    const qint64 fileBytes = [] {
+        LineRig probe({}, ImageBytes);
+        return QFileInfo(probe.Firmware()).size();
+    }();
+    const std::vector<Fault> faults = {
+        {{"--fault", "bad-crc", "--fault-unit", "2", "--units", "3"}, "crc-bad"},
+        {{"--fault", "program-fail", "--fault-unit", "2", "--units", "3"}, "programming-failed"},
+        // Pulled during the second unit: a pulled line completes no cycle of the unit's.
+        {{"--fault", QString("unplug-after=%1").arg(fileBytes * 3 / 2), "--units", "2"},
+         "no-result"},
+        {{"--fault", "never-xon", "--fault-unit", "2", "--program-rate", "4000", "--line-timeout",
+          "2", "--units", "3"},
+         "download-failed"},
+    };
+    std::vector<QStringList> units;
+    for (const Fault& f : faults)
+        units.push_back(QuickUnit + f.options);
+    LineRig rig(units, ImageBytes);
+    ASSERT_TRUE(rig.Error().isEmpty()) << rig.Error().toStdString();
+
+    QProcess program;
+    program.setProcessEnvironment(display.Environment());
+    program.setProcessChannelMode(QProcess::MergedChannels);
+    program.start(ORVIX_LINE_PATH, {"--folder", rig.Path("")});
+    const QString window = display.FindWindow(Title);
+    ASSERT_FALSE(window.isEmpty()) << program.readAll().toStdString();
+    const QStringList geometry =
+        display.Run("xdotool", {"getwindowgeometry", "--shell", window}).split('\n');
+    QSize size;
+    for (const QString& line : geometry) {
+        if (line.startsWith("WIDTH="))
+            size.setWidth(line.mid(6).toInt());
+        if (line.startsWith("HEIGHT="))
+            size.setHeight(line.mid(7).toInt());
+    }
+    Places places(rig, size);
+
+    // Station 3's adapter goes; once it is back, the operator presses that station's Start.
+    ASSERT_TRUE(
+        ProcessUntil([&] { return LogOf(rig).contains("Station 3: status : halted"); }, 60s))
+        << LogOf(rig).toStdString();
+    ASSERT_TRUE(ProcessUntil([&] { return QFileInfo::exists(rig.Link(2)); }, 10s));
+    const QPoint start = places.Of(places.Window().Panel(2)->StartButton());
+    ASSERT_TRUE(display.Click(window, start.x(), start.y()));
+
+    ASSERT_TRUE(ProcessUntil(
+        [&] {
+            for (int s = 0; s < 4; ++s)
+                if (rig.RecordsOf(QString("Station %1").arg(s + 1)) < 3)
+                    return false;
+            return true;
+        },
+        90s))
+        << LogOf(rig).toStdString();
+    program.terminate();
+    ASSERT_TRUE(program.waitForFinished(10000));
+    const std::vector<QStringList> rows = rig.Records();
+    EXPECT_EQ(rows.size(), 12u);
+    for (std::size_t s = 0; s < faults.size(); ++s) {
+        QStringList outcomes;
+        for (const QStringList& row : rows)
+            if (row[row.size() - 2] == QString("Station %1").arg(s + 1))
+                outcomes << row[13];
+        EXPECT_EQ(outcomes, QStringList({"crc-ok", faults[s].outcome, "crc-ok"})) << s + 1;
+    }
 }
 
 } // namespace
