@@ -31,6 +31,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr auto GrabInterval = 100ms;
+// The window on a line's full-HD screen, less the desktop's panels: 8 tiles shown whole, 16
+// scrolled.
+constexpr QSize WindowSize{1840, 1000};
 constexpr auto RunBound = 300s;
 // Goals the figures are read against.
 constexpr double RatioGoal = 1.05;
@@ -128,7 +131,7 @@ int main(int argc, char** argv)
 
     line::Line productionLine(dir.path().toStdString());
     line::LineWindow window(productionLine);
-    window.resize(1600, 1000);
+    window.resize(WindowSize);
     window.show();
 
     // Frames: the whole window drawn every 100 ms, on this thread, as the display would.

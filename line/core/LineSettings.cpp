@@ -49,7 +49,7 @@ LineSettings LineSettingsFile::Read(std::vector<std::string>& problems) const
     const TIniFile ini(path_);
     LineSettings settings;
     const std::string countText = ini.ReadString(LineSection, "Stations", "");
-    int count = 4;
+    int count = DefaultStations;
     if (!countText.empty()) {
         const std::optional<long> n = Number(countText);
         if (!n || *n < MinStations || *n > MaxStations)

@@ -15,6 +15,8 @@ namespace line {
 constexpr const char* LineSettingsFileName = "OrvixLine.ini";
 constexpr int MinStations = 1;
 constexpr int MaxStations = 16;
+// A line whose settings name no count.
+constexpr int DefaultStations = 4;
 constexpr std::uint32_t DefaultBaud = 115200;
 
 struct StationSettings
