@@ -142,7 +142,6 @@ int main(int argc, char** argv)
     QObject::connect(&frames, &QTimer::timeout, [&] {
         const double cpu0 = ThreadCpuSeconds();
         const auto t0 = Clock::now();
-        window.Refresh();
         const QPixmap frame = window.grab();
         frameMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
         grabCpu += ThreadCpuSeconds() - cpu0;
