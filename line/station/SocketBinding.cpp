@@ -99,6 +99,17 @@ std::string LearnSocket(const std::vector<std::string>& bound, std::string& erro
     return {};
 }
 
+std::string SocketOf(const AdapterIdentity& adapter)
+{
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(ByPathFolder(), ec)) {
+        const std::string device = ResolveSocket(entry.path().string());
+        if (!device.empty() && AdapterOf(device) == adapter)
+            return entry.path().string();
+    }
+    return {};
+}
+
 SocketCheck CheckSocket(const std::string& socket, const std::optional<AdapterIdentity>& learned)
 {
     SocketCheck check;
@@ -108,7 +119,16 @@ SocketCheck CheckSocket(const std::string& socket, const std::optional<AdapterId
     }
     check.device = ResolveSocket(socket);
     if (check.device.empty()) {
-        check.problem = "No adapter in " + socket + ": plug it in, then press Start";
+        const std::string moved = learned ? SocketOf(*learned) : std::string();
+        check.problem = "No adapter in " + socket;
+        if (moved.empty())
+            check.problem += ": plug it in, then press Start";
+        else
+            check.problem.append(": its adapter (")
+                .append(learned->Text())
+                .append(") is in ")
+                .append(moved)
+                .append(": put it back, then press Start");
         return check;
     }
     if (!learned)

@@ -47,7 +47,11 @@ struct SocketCheck
     bool swapped = false; // another adapter sits in the socket: the operator must confirm
 };
 
-// Checks that `socket` holds a device and, when an adapter was learned for it, that adapter.
+// The by-path socket `adapter` sits in now; empty when it is in none.
+std::string SocketOf(const AdapterIdentity& adapter);
+
+// Checks that `socket` holds a device and, when an adapter was learned for it, that adapter;
+// an adapter moved to another socket is named there.
 SocketCheck CheckSocket(const std::string& socket, const std::optional<AdapterIdentity>& learned);
 
 } // namespace line

@@ -60,6 +60,49 @@ TEST(SocketBinding, LearnTakesTheOneSocketNoStationHas)
     }
 }
 
+struct CheckCase
+{
+    const char* what;
+    QString pluggedInto;            // where the learned adapter sits; empty: nowhere
+    line::AdapterIdentity inSocket; // what sits in the station's socket (no vendor: nothing)
+    const char* problemHas;         // empty: the station may go on
+    bool swapped;
+};
+
+TEST(SocketBinding, TheCheckBeforeEachUnitNamesWhatIsWrong)
+{
+    const std::vector<CheckCase> cases = {
+        {"its own adapter", SocketA, Ftdi, "", false},
+        {"another adapter of the kind", SocketB, OtherFtdi, "Another adapter in ", true},
+        {"moved to another socket",
+         SocketB,
+         {},
+         "its adapter (0403:6001 serial A10K3XQZ) is in ",
+         false},
+        {"pulled out", "", {}, ": plug it in, then press Start", false},
+    };
+    for (const CheckCase& c : cases) {
+        FakeSockets machine;
+        QTemporaryDir devices;
+        const QString own = devices.filePath("ttyUSB0");
+        const QString other = devices.filePath("ttyUSB1");
+        QFile(own).open(QIODevice::WriteOnly);
+        QFile(other).open(QIODevice::WriteOnly);
+        if (c.pluggedInto == SocketB)
+            machine.Plug(SocketB, own, Ftdi);
+        if (!c.inSocket.vendor.empty())
+            machine.Plug(SocketA, c.inSocket == Ftdi ? own : other, c.inSocket);
+        const line::SocketCheck check =
+            line::CheckSocket(machine.Socket(SocketA).toStdString(), Ftdi);
+        EXPECT_EQ(check.swapped, c.swapped) << c.what;
+        if (std::string(c.problemHas).empty())
+            EXPECT_EQ(check.problem, "") << c.what;
+        else
+            EXPECT_NE(check.problem.find(c.problemHas), std::string::npos)
+                << c.what << ": " << check.problem;
+    }
+}
+
 // Waits until station 0 has `rows` rows in the record.
 bool WaitForRows(LineRig& rig, int rows)
 {
