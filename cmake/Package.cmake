@@ -16,8 +16,9 @@ Orvix-500 units over a serial line, under the unit's XON/XOFF flow control,
 and shows whether programming and the checksum succeeded, unit after unit.
 
 The package also holds orvix-upload, the same upload without a window for test
-racks and scripts, orvix-sim, a simulated unit on a pseudo-terminal or a serial
-port, and example firmware files.")
+racks and scripts; orvix-line, the production line: up to 16 stations
+programming units at the same time from one window; orvix-sim, a simulated
+unit on a pseudo-terminal or a serial port; and example firmware files.")
 # Directories in the package are 0755 whatever the umask of the build.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # CI: builds the Debian package (scripts/package.sh), installs it on this machine with apt-get,
-# checks what it installed (both programs answer from PATH, also for a user outside dialout;
+# checks what it installed (the programs answer from PATH, also for a user outside dialout;
 # the menu entry, the metainfo, the icons and the manual pages pass their validators) and the
 # package itself (lintian: no errors; warnings and notes are listed), then purges it again,
 # also when a check fails.
@@ -40,7 +40,7 @@ only() { # the one installed file whose path matches the pattern
 }
 
 echo "== the programs on PATH"
-for program in orvix-uploader orvix-sim orvix-upload; do
+for program in orvix-uploader orvix-line orvix-sim orvix-upload; do
     [ "$(command -v $program)" = "/usr/bin/$program" ] || fail "$program is not /usr/bin/$program"
     answer=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM $program --version)
     [ "$answer" = "$program $version" ] || fail "$program --version: '$answer', not '$program $version'"
@@ -49,12 +49,16 @@ for program in orvix-uploader orvix-sim orvix-upload; do
 done
 
 echo "== the menu entry, the metainfo, the icons, the manual pages"
-desktop=$(only '^/usr/share/applications/[^/]+\.desktop$')
+desktop=$(only '^/usr/share/applications/com\.tallowmere\.OrvixUploader\.desktop$')
 desktop-file-validate "$desktop"
+line_desktop=$(only '^/usr/share/applications/com\.tallowmere\.OrvixLine\.desktop$')
+desktop-file-validate "$line_desktop"
+grep -qx "Exec=orvix-line" "$line_desktop" || fail "$line_desktop does not start orvix-line"
 metainfo=$(only '^/usr/share/metainfo/[^/]+\.metainfo\.xml$')
 appstreamcli validate --no-net "$metainfo"
 id=$(basename "$desktop" .desktop)
 grep -qx "Icon=$id" "$desktop" || fail "$desktop: Icon= is not $id"
+grep -qx "Icon=$id" "$line_desktop" || fail "$line_desktop: Icon= is not $id"
 grep -q "<launchable type=\"desktop-id\">$id.desktop</launchable>" "$metainfo" ||
     fail "$metainfo does not launch $id.desktop"
 only "^/usr/share/icons/hicolor/scalable/apps/$id\.svg$" >/dev/null
@@ -62,17 +66,17 @@ for size in 16 22 24 32 48 64 128 256; do
     png=$(only "^/usr/share/icons/hicolor/${size}x${size}/apps/$id\.png$")
     [ "$(identify -format '%wx%h' "$png")" = "${size}x${size}" ] || fail "$png is not ${size}x${size}"
 done
-for page in orvix-uploader orvix-sim orvix-upload; do
+for page in orvix-uploader orvix-line orvix-sim orvix-upload; do
     path=$(only "^/usr/share/man/man1/$page\.1\.gz$")
     [ "$(man -w $page)" = "$path" ] || fail "man -w $page does not find $path"
     warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
         "$path" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "$path: $warnings"
 done
-echo "$desktop, $metainfo, icons, manual pages: valid"
+echo "$desktop, $line_desktop, $metainfo, icons, manual pages: valid"
 
 echo "== the manual pages hyphenate no path or file name"
-for page in orvix-uploader orvix-sim orvix-upload; do
+for page in orvix-uploader orvix-line orvix-sim orvix-upload; do
     text=$(LC_ALL=C.UTF-8 MANWIDTH=60 man -E UTF-8 $page 2>/dev/null | col -b)
     ! grep -qE '[[:alnum:]_./]-$' <<<"$text" || fail "man $page breaks a word with a hyphen:
 $(grep -nE '[[:alnum:]_./]-$' <<<"$text")"

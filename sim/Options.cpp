@@ -157,6 +157,10 @@ std::optional<SimOptions> ParseSimOptions(const std::vector<std::string>& args, 
                 error = "--fault: unknown fault: " + fault;
                 return std::nullopt;
             }
+        } else if (name == "--fault-unit") {
+            if (!number(n, 1, 1000000000))
+                return std::nullopt;
+            o.faultUnit = static_cast<unsigned>(n);
         } else if (name == "--make-firmware") {
             if (!value(o.makeFirmware))
                 return std::nullopt;
@@ -254,6 +258,7 @@ Unit:
   --seed S               seed of the noise and of generated files (default 1)
   --fault NAME           repeatable: bad-crc, program-fail, lowercase-greeting, split-greeting,
                          split-results, dotted-results, never-xon, unplug-after=N, noise
+  --fault-unit N         bad-crc, program-fail and never-xon hit only the Nth unit
   --verbose              time-stamped trace on standard error
 Firmware files:
   --make-firmware OUT    write a firmware file with the CRC-32 trailer and exit

@@ -39,6 +39,8 @@ struct SimOptions
     bool neverXon = false;
     bool noise = false;
     std::uint64_t unplugAfter = 0; // 0: never
+    // bad-crc, program-fail and never-xon hit only this unit (1-based); 0: every unit
+    unsigned faultUnit = 0;
     // --make-firmware
     std::string makeFirmware;
     FirmwareRecipe firmware;

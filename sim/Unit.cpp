@@ -327,7 +327,7 @@ void Unit::StartDownload(Clock::time_point now, const std::string& firstLine)
     settings.programRate = o_.programRate;
     settings.paced = o_.baud > 0;
     settings.reaction = std::chrono::milliseconds(o_.xoffReactionMs);
-    settings.neverXon = o_.neverXon;
+    settings.neverXon = o_.neverXon && FaultHere();
     flow_ = std::make_unique<FlowControl>(settings, now);
     Trace("download begins");
     cycle_.bytes += firstLine.size();
@@ -406,9 +406,14 @@ void Unit::SendFlowSignal(Clock::time_point now)
     }
 }
 
+bool Unit::FaultHere() const
+{
+    return o_.faultUnit == 0 || cycles_.size() + 1 == o_.faultUnit;
+}
+
 void Unit::ReleaseXoff()
 {
-    if (flow_ && !o_.neverXon && flow_->Release())
+    if (flow_ && !(o_.neverXon && FaultHere()) && flow_->Release())
         WriteNow(std::string(1, kXon));
 }
 
@@ -423,13 +428,14 @@ void Unit::EndDownload(Clock::time_point now)
     phase_ = Phase::Results;
     const std::vector<std::uint8_t> image = download_->Image().Bytes();
     std::string programFault;
-    if (o_.programFail)
+    if (o_.programFail && FaultHere())
         programFault = "programming fault";
     else if (download_->OutsideFlash())
         programFault = download_->FlashError();
     else if (image.empty())
         programFault = "no data records";
-    const bool crcOk = !o_.badCrc && CrcTrailerOk(image);
+    const bool badCrc = o_.badCrc && FaultHere();
+    const bool crcOk = !badCrc && CrcTrailerOk(image);
     Trace("end record after " + std::to_string(download_->Records()) + " records, image of " +
           std::to_string(image.size()) + " bytes");
 
@@ -463,7 +469,7 @@ void Unit::EndDownload(Clock::time_point now)
         step(o_.dottedResults ? "CRC is O.K" : "CRC is OK", true, true);
     } else {
         cycle_.result = "crc-bad";
-        cycle_.reason = o_.badCrc ? "bad-crc fault" : "CRC-32 trailer does not match";
+        cycle_.reason = badCrc ? "bad-crc fault" : "CRC-32 trailer does not match";
         step(o_.dottedResults ? "CRC is B.A.D" : "CRC is BAD", true, true);
     }
 }

@@ -67,6 +67,8 @@ private:
     void LineDone(Clock::time_point now);
     void SendFlowSignal(Clock::time_point now);
     void ReleaseXoff();
+    // Whether the faults that --fault-unit narrows hit the unit being served.
+    bool FaultHere() const;
     void EndDownload(Clock::time_point now);
     void Fail(Clock::time_point now, const std::string& reason);
     void CompleteCycle(Clock::time_point now);

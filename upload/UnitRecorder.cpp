@@ -25,9 +25,15 @@ std::string SystemReason()
 
 std::string AppendCsvLine(const std::string& path, const std::string& line)
 {
+    return AppendCsvLine(path, line, CsvHeader());
+}
+
+std::string AppendCsvLine(const std::string& path, const std::string& line,
+                          const std::string& header)
+{
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
-    const std::string text = (ec || size == 0 ? CsvHeader() : std::string()) + line;
+    const std::string text = (ec || size == 0 ? header : std::string()) + line;
     std::FILE* file = std::fopen(path.c_str(), "ab");
     if (!file)
         return SystemReason();

@@ -17,8 +17,11 @@ namespace upload {
 constexpr const char* UnitRecordFileName = "Orvix500Units.csv";
 
 // Appends `line` to the file at `path` with one write in append mode, after the header line
-// when the file is new or empty. Empty on success; the reason otherwise.
+// (the uploader's, or `header` for a record with more columns) when the file is new or empty.
+// Empty on success; the reason otherwise.
 std::string AppendCsvLine(const std::string& path, const std::string& line);
+std::string AppendCsvLine(const std::string& path, const std::string& line,
+                          const std::string& header);
 
 class UnitRecorder
 {

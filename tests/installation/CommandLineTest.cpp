@@ -1,5 +1,5 @@
-// The command lines of orvix-uploader and orvix-sim as a shell or a script meets them: --help
-// and --version answered on standard output with status 0 and without a display, anything
+// The command lines of orvix-uploader, orvix-line and orvix-sim as a shell or a script meets them:
+// --help and --version answered on standard output with status 0 and without a display, anything
 // else refused with status 2, and an answer that cannot be written reported with status 1.
 #include "Version.h"
 
@@ -12,8 +12,11 @@ namespace {
 
 const QString kUploader = QStringLiteral(ORVIX_UPLOADER_PROGRAM);
 const QString kSim = QStringLiteral(ORVIX_SIM_PROGRAM);
+const QString kLine = QStringLiteral(ORVIX_LINE_PROGRAM);
 const std::string kVersion = kOrvixVersion;
 const std::string kUploaderUsage = "Usage: orvix-uploader [--help | --version]\n";
+const std::string kLineUsage =
+    "Usage: orvix-line [--folder DIR] [--stations N] | --help | --version\n";
 
 struct Outcome
 {
@@ -49,7 +52,7 @@ Outcome RunWithoutDisplay(const QString& program, const QStringList& args,
 
 struct Answer
 {
-    const char* program; // "uploader" or "sim"
+    const char* program; // "uploader", "line" or "sim"
     QStringList args;
     int exitCode;
     std::string outStart; // what standard output begins with ("": it stays empty)
@@ -83,15 +86,36 @@ TEST(CommandLine, AnswersHelpAndVersionAndRefusesEverythingElse)
          "orvix-uploader: takes no arguments: firmware.out\n" + kUploaderUsage},
         {"uploader", {"-"}, 2, "", "orvix-uploader: takes no arguments: -\n" + kUploaderUsage},
         {"uploader", {""}, 2, "", "orvix-uploader: takes no arguments: \n" + kUploaderUsage},
+        {"line", {"--version"}, 0, "orvix-line " + kVersion + "\n", ""},
+        {"line", {"--help"}, 0, kLineUsage, ""},
+        {"line", {"--stations", "4", "--help"}, 0, kLineUsage, ""},
+        {"line",
+         {"--stations", "17"},
+         2,
+         "",
+         "orvix-line: --stations wants a number of 1 to 16, not 17\n" + kLineUsage},
+        {"line", {"--stations"}, 2, "", "orvix-line: --stations needs a value\n" + kLineUsage},
+        {"line", {"--bogus"}, 2, "", "orvix-line: unknown option: --bogus\n" + kLineUsage},
+        {"line",
+         {"firmware.out"},
+         2,
+         "",
+         "orvix-line: takes no arguments: firmware.out\n" + kLineUsage},
+        {"line",
+         {"--folder", "/nonexistent/line3"},
+         2,
+         "",
+         "orvix-line: no such folder: /nonexistent/line3\n"},
         {"sim", {"--version"}, 0, "orvix-sim " + kVersion + "\n", ""},
         {"sim", {"--help"}, 0, simHelpStart, ""},
         {"sim", {"-h"}, 0, simHelpStart, ""},
         {"sim", {"--versions"}, 2, "", "orvix-sim: unknown option: --versions\n(try --help)\n"},
     };
     for (const Answer& a : answers) {
-        const bool uploader = std::string(a.program) == "uploader";
-        const std::string what = std::string(a.program) + " " + a.args.join(' ').toStdString();
-        const Outcome run = RunWithoutDisplay(uploader ? kUploader : kSim, a.args);
+        const std::string name = a.program;
+        const std::string what = name + " " + a.args.join(' ').toStdString();
+        const Outcome run = RunWithoutDisplay(
+            name == "uploader" ? kUploader : (name == "line" ? kLine : kSim), a.args);
         EXPECT_EQ(run.exitCode, a.exitCode) << what << "\n" << run.err;
         EXPECT_EQ(run.err, a.err) << what;
         // An empty start: standard output stays empty.
@@ -108,6 +132,11 @@ TEST(CommandLine, HelpNamesTheVersionTheFilesAndTheManualPage)
          {"Firmware Uploader " + kVersion, std::string("Uploader.ini"), std::string("[Ports]"),
           std::string("Orvix500Upload.Log"), std::string("orvix-uploader(1)")})
         EXPECT_NE(uploader.out.find(text), std::string::npos) << text;
+    const Outcome line = RunWithoutDisplay(kLine, {"--help"});
+    for (const std::string& text : {"Production Line " + kVersion, std::string("OrvixLine.ini"),
+                                    std::string("Orvix500Units.csv"),
+                                    std::string("Orvix500Line.Log"), std::string("orvix-line(1)")})
+        EXPECT_NE(line.out.find(text), std::string::npos) << text;
     const Outcome sim = RunWithoutDisplay(kSim, {"--help"});
     for (const std::string& text : {"orvix-sim " + kVersion + ":", std::string("--make-firmware"),
                                     std::string("Exit status:"), std::string("orvix-sim(1)")})
@@ -125,6 +154,7 @@ TEST(CommandLine, AnAnswerThatCannotBeWrittenEndsWithStatus1)
     } cases[] = {
         {kUploader, {"--version"}, "orvix-uploader: cannot write standard output: "},
         {kUploader, {"--help"}, "orvix-uploader: cannot write standard output: "},
+        {kLine, {"--version"}, "orvix-line: cannot write standard output: "},
         {kSim, {"--version"}, "orvix-sim: cannot write standard output: "},
         {kSim, {"--help"}, "orvix-sim: cannot write standard output: "},
     };
