@@ -40,17 +40,19 @@ void TForm1::MyCom1PacketReceived(TObject* /*Sender*/, AnsiString& buffer)
 
 void TForm1::MyCom1SendProgress(TObject* /*Sender*/, const TSendReport& report)
 {
-    if (report.lineErrors)
-        engine->LineErrors(report.lineErrors);
-    engine->HoldChanged(report.held);
-    engine->SendProgress(report.taken, report.dropped, report.drained);
+    engine->PortReport(report);
     if (!report.failure.empty())
-        ReaderFailed(report.failure);
+        ReleaseFailedLineLater();
 }
 
 void TForm1::ReaderFailed(const AnsiString& errorText)
 {
     engine->LineFailed(errorText);
+    ReleaseFailedLineLater();
+}
+
+void TForm1::ReleaseFailedLineLater()
+{
     // The reader reports from inside its own hand-over, where the port cannot be closed.
     QTimer::singleShot(0, this, [this] { ReleaseFailedLine(); });
 }

@@ -34,7 +34,8 @@ class TAnchors;
 namespace Ui {
 class TForm1;
 }
-struct TSendReport;
+struct SerialSendReport;
+using TSendReport = SerialSendReport;
 class TForm1Host;
 
 // Where the unit stands in its upload cycle.
@@ -150,8 +151,10 @@ private:
     void TransferFile();
     void UpdateXoffIndicator(bool held);
     void ReaderFailed(const AnsiString& errorText);
-    // Closes a port whose line failed, once no transfer and no handler of the port uses it.
+    // Closes a port whose line failed, once no transfer and no handler of the port uses it;
+    // Later: once the handler that met the failure has returned.
     void ReleaseFailedLine();
+    void ReleaseFailedLineLater();
     // After the port was closed and opened again: the engine starts afresh on the line.
     void PortOpened();
     // Asks the operator to confirm the next line, from the message loop itself.

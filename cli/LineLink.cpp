@@ -80,22 +80,4 @@ void LineLink::ReadLoop()
     }
 }
 
-SendReport LineLink::TakeReport()
-{
-    const SerialTransmitter::Progress now = transmitter_->Snapshot();
-    SendReport report;
-    report.taken = now.taken - last_.taken;
-    report.dropped = now.dropped - last_.dropped;
-    report.drained = now.drained;
-    report.held = port_->OutputHeld();
-    port_->ClearError(&report.lineErrors, nullptr);
-    if (now.failure != SerialResult::Ok && !failureReported_) {
-        failureReported_ = true;
-        report.failure = "Send Error: ";
-        report.failure += std::to_string(now.failErrno);
-    }
-    last_ = now;
-    return report;
-}
-
 } // namespace cli

@@ -17,16 +17,8 @@
 
 namespace cli {
 
-// How a send report reads to the engine: what changed since the last one.
-struct SendReport
-{
-    std::uint64_t taken = 0;
-    std::uint64_t dropped = 0;
-    bool drained = true;
-    bool held = false;
-    std::uint32_t lineErrors = 0;
-    std::string failure; // "Send Error: n", once
-};
+// What changed since the last report (the role of the window's send report).
+using SendReport = SerialSendReport;
 
 class LineLink
 {
@@ -54,7 +46,7 @@ public:
     void ReleaseHold() { port_->ReleaseOutputHold(); }
     bool Held() const { return port_->OutputHeld(); }
     // What changed since the last report (the role of the window's send report).
-    SendReport TakeReport();
+    SendReport TakeReport() { return transmitter_->TakeReport(); }
     const std::string& Device() const { return port_->Path(); }
 
 private:
@@ -65,8 +57,6 @@ private:
     std::unique_ptr<SerialTransmitter> transmitter_;
     std::thread reader_;
     std::atomic<bool> stopping_{false};
-    SerialTransmitter::Progress last_;
-    bool failureReported_ = false;
 };
 
 } // namespace cli

@@ -210,12 +210,10 @@ void Run::Deliver(const LoopEvents& events)
     for (const std::string& packet : events.packets)
         engine_.Packet(packet);
     if (events.sendChanged) {
-        // The same order as the window's handler: line errors, the hold, then the figures.
+        // The events of the report first, then the report to the engine.
         const SendReport report = link_.TakeReport();
-        if (report.lineErrors) {
+        if (report.lineErrors)
             output_.Event(JsonLine("line-errors").Add("flags", std::uint64_t(report.lineErrors)));
-            engine_.LineErrors(report.lineErrors);
-        }
         if (report.held != held_) {
             held_ = report.held;
             const Clock::time_point now = Clock::now();
@@ -228,14 +226,11 @@ void Run::Deliver(const LoopEvents& events)
                 output_.Event(JsonLine("hold-end").Add("ms", std::int64_t(ms.count())));
             }
         }
-        engine_.HoldChanged(report.held);
         if (transferring_)
             sent_ += report.taken;
-        engine_.SendProgress(report.taken, report.dropped, report.drained);
-        if (!report.failure.empty()) {
+        if (!report.failure.empty())
             output_.Event(JsonLine("line-failed").Add("text", report.failure));
-            engine_.LineFailed(report.failure);
-        }
+        engine_.PortReport(report);
     }
     if (events.readFailure) {
         output_.Event(JsonLine("line-failed").Add("text", *events.readFailure));

@@ -3,6 +3,7 @@
 #include "platform/SerialLineSettings.h"
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
@@ -81,6 +82,24 @@ SerialTransmitter::Progress SerialTransmitter::Snapshot() const
 {
     std::lock_guard lock(m_);
     return progress_;
+}
+
+SerialSendReport SerialTransmitter::TakeReport()
+{
+    const Progress now = Snapshot();
+    SerialSendReport report;
+    report.taken = now.taken - reported_.taken;
+    report.dropped = now.dropped - reported_.dropped;
+    report.drained = now.drained;
+    report.held = port_.OutputHeld();
+    port_.ClearError(&report.lineErrors, nullptr);
+    if (now.failure != SerialResult::Ok && !failureReported_) {
+        failureReported_ = true;
+        report.failure = "Send Error: ";
+        report.failure += std::to_string(now.failErrno);
+    }
+    reported_ = now;
+    return report;
 }
 
 void SerialTransmitter::TakeBlock(std::string& out)

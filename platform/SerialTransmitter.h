@@ -20,6 +20,17 @@
 #include <string>
 #include <thread>
 
+// What became of a transmitter's bytes and of its line since the last report.
+struct SerialSendReport
+{
+    std::uint64_t taken = 0;      // more bytes the driver took
+    std::uint64_t dropped = 0;    // more bytes dropped (Abandon, a failure)
+    bool drained = true;          // every byte taken has left the device
+    bool held = false;            // the peer's XOFF holds output now
+    std::uint32_t lineErrors = 0; // CE_ bits seen since the last report (cleared by reading)
+    std::string failure;          // "Send Error: " + the system's code, once; empty otherwise
+};
+
 class SerialTransmitter
 {
 public:
@@ -50,6 +61,9 @@ public:
     // was taken still goes out.
     void Abandon();
     Progress Snapshot() const;
+    // The changes since the last call, with the hold and the port's error flags (read, so
+    // cleared) beside them. For the one thread that handles the transmitter's reports.
+    SerialSendReport TakeReport();
 
 private:
     void Run();
@@ -69,5 +83,8 @@ private:
     bool stop_ = false;
     bool drainDue_ = false;
     Progress progress_;
+    // The report thread's own: the figures of the last report, and whether it told a failure.
+    Progress reported_;
+    bool failureReported_ = false;
     std::thread thread_;
 };

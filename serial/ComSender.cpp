@@ -40,18 +40,7 @@ void TComSender::Deliver()
 {
     // Cleared before the figures are read: a change after this posts a report of its own.
     shared_->posted = false;
-    const SerialTransmitter::Progress now = transmitter_->Snapshot();
-    TSendReport report;
-    report.taken = now.taken - last_.taken;
-    report.dropped = now.dropped - last_.dropped;
-    report.drained = now.drained;
-    report.held = port_.OutputHeld();
-    port_.ClearError(&report.lineErrors, nullptr);
-    if (now.failure != SerialResult::Ok && !failureReported_) {
-        failureReported_ = true;
-        report.failure = "Send Error: " + std::to_string(now.failErrno);
-    }
-    last_ = now;
+    const TSendReport report = transmitter_->TakeReport();
     if (deliver_)
         deliver_(report);
 }

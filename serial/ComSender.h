@@ -14,15 +14,8 @@
 #include <functional>
 #include <memory>
 
-struct TSendReport
-{
-    std::uint64_t taken = 0;      // more bytes the driver took since the last report
-    std::uint64_t dropped = 0;    // more bytes dropped (AbandonSends, a failure)
-    bool drained = true;          // every byte taken has left the device
-    bool held = false;            // the peer's XOFF holds output now
-    std::uint32_t lineErrors = 0; // CE_ bits seen since the last report (cleared by reading)
-    AnsiString failure;           // "Send Error: " + the system's code, once; empty otherwise
-};
+// What became of the bytes sent and of the line since the last report.
+using TSendReport = SerialSendReport;
 
 using TSendProgressEvent = std::function<void(TObject* Sender, const TSendReport& report)>;
 
@@ -55,6 +48,4 @@ private:
     std::function<void(const TSendReport&)> deliver_;
     std::shared_ptr<Shared> shared_;
     std::unique_ptr<SerialTransmitter> transmitter_;
-    SerialTransmitter::Progress last_;
-    bool failureReported_ = false;
 };

@@ -251,6 +251,16 @@ void UploadEngine::FlushQueues()
         host_.FlushTerminal();
 }
 
+void UploadEngine::PortReport(const SerialSendReport& report)
+{
+    if (report.lineErrors)
+        LineErrors(report.lineErrors);
+    HoldChanged(report.held);
+    SendProgress(report.taken, report.dropped, report.drained);
+    if (!report.failure.empty())
+        LineFailed(report.failure);
+}
+
 void UploadEngine::HoldChanged(bool held)
 {
     if (held == held_)

@@ -6,6 +6,7 @@
 // tables of events, without a port, a window or a sleep.
 #pragma once
 
+#include "platform/SerialTransmitter.h"
 #include "upload/EngineHost.h"
 #include "upload/FirmwareReader.h"
 #include "upload/PacketText.h"
@@ -75,6 +76,10 @@ public:
     void WakeUpTick();
     // One packet of the unit's text, as read.
     void Packet(const std::string& bytes);
+    // The port's report, as its transmitter gives it: the line errors, then the hold, then the
+    // figures, then a failure, in that order (a report that ends a hold and drains the queue
+    // is seen with the hold ended first).
+    void PortReport(const SerialSendReport& report);
     // The driver took `taken` more of the bytes sent, and dropped `dropped` more (after
     // AbandonSends or a failure); `drained`: every byte taken has left the device.
     void SendProgress(std::uint64_t taken, std::uint64_t dropped, bool drained);

@@ -54,15 +54,8 @@ void StationHost::BindPort()
     com_->OnReadError = [this](TObject*, const AnsiString& errorText) {
         engine_->LineFailed(errorText);
     };
-    // The same order as the window's handler: line errors, then the hold, then the figures,
-    // so a report that ends a hold and drains the queue is seen as the engine expects.
     com_->OnSendProgress = [this](TObject*, const TSendReport& report) {
-        if (report.lineErrors)
-            engine_->LineErrors(report.lineErrors);
-        engine_->HoldChanged(report.held);
-        engine_->SendProgress(report.taken, report.dropped, report.drained);
-        if (!report.failure.empty())
-            engine_->LineFailed(report.failure);
+        engine_->PortReport(report);
     };
 }
 

@@ -80,16 +80,11 @@ void Station::BindPort()
     };
     // The uploader's order: line errors, then the hold, then the figures, then a failure.
     com_->OnSendProgress = [this](TObject*, const TSendReport& report) {
-        if (report.lineErrors)
-            engine_->LineErrors(report.lineErrors);
         if (report.held && !view_.held)
             heldSince_ = Now();
         view_.held = report.held;
-        engine_->HoldChanged(report.held);
         bytesTaken_ += report.taken;
-        engine_->SendProgress(report.taken, report.dropped, report.drained);
-        if (!report.failure.empty())
-            engine_->LineFailed(report.failure);
+        engine_->PortReport(report);
         AfterEvent();
     };
 }
