@@ -61,7 +61,7 @@ StatusKind KindOfStatus(std::string_view text)
     if (const auto outcome = upload::OutcomeOfStatus(text))
         return *outcome == upload::UnitOutcome::CrcOk ? StatusKind::Pass : StatusKind::Fail;
     for (const std::string_view failure :
-         {"No Result!!!", "Upload Failed!!!", "File check failed:", "Read Error:", "Send Error:"})
+         {"Upload Failed!!!", "File check failed:", "Read Error:", "Send Error:"})
         if (text.starts_with(failure))
             return StatusKind::Fail;
     return StatusKind::Plain;
@@ -84,9 +84,8 @@ QString StatusStyle(StatusKind kind)
 // for the Upload page's line; empty for any other text.
 std::string VerdictName(std::string_view text)
 {
-    const bool verdict =
-        upload::OutcomeOfStatus(text).has_value() || text.starts_with("No Result!!!");
-    return verdict ? std::string(text.substr(0, text.find("!!!"))) : std::string();
+    return upload::OutcomeOfStatus(text) ? std::string(text.substr(0, text.find("!!!")))
+                                         : std::string();
 }
 
 } // namespace

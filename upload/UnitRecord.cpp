@@ -31,11 +31,12 @@ std::string_view OutcomeName(UnitOutcome outcome)
 
 std::optional<UnitOutcome> OutcomeOfStatus(std::string_view statusText)
 {
-    static constexpr std::array<std::pair<std::string_view, UnitOutcome>, 4> Finals = {{
+    static constexpr std::array<std::pair<std::string_view, UnitOutcome>, 5> Finals = {{
         {"CRC OK!!!  Waiting for Connection...", UnitOutcome::CrcOk},
         {"CRC Bad!!!  Waiting for Connection...", UnitOutcome::CrcBad},
         {"Programming Failed!!!  Waiting for Connection...", UnitOutcome::ProgrammingFailed},
         {"Download Failed!!!  Waiting for Connection...", UnitOutcome::DownloadFailed},
+        {NoResultStatus, UnitOutcome::NoResult},
     }};
     for (const auto& [text, outcome] : Finals)
         if (text == statusText)

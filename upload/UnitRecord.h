@@ -27,6 +27,9 @@ enum class UnitOutcome
 // "no-result".
 std::string_view OutcomeName(UnitOutcome outcome);
 
+// The status text of a cycle that ended without the unit's verdict.
+constexpr std::string_view NoResultStatus = "No Result!!!  Waiting for Connection...";
+
 // The outcome a final status text of the dialogue stands for ("CRC OK!!!  Waiting for
 // Connection..." gives CrcOk); none for any other text, "Programming Complete." included.
 std::optional<UnitOutcome> OutcomeOfStatus(std::string_view statusText);

@@ -17,8 +17,7 @@ namespace {
 
 constexpr char WakeUpByte = '\r';
 
-// Shown when a cycle ends without the unit's verdict.
-const std::string NoResultText = "No Result!!!  Waiting for Connection...";
+const std::string NoResultText(NoResultStatus);
 
 const std::string ConnectedInstructions =
     "1)Click Select File\n1)Double-click File to\n   begin upload";
