@@ -305,6 +305,11 @@ bool LooksLikeRecord(std::string_view line)
 // The format of the data: a record format when most non-blank lines look like records (the
 // first of them names the format), so that a stray line is found by the check rather than
 // turning the check off. A byte-order mark before the first line does not decide it either.
+// How many of a file's first non-empty lines decide whether it is a record file: enough that a
+// few notes among them (a header comment, a byte-order mark) do not, few enough that the format
+// costs nothing beside the check.
+constexpr std::uint64_t FormatSampleLines = 64;
+
 FirmwareFormat DetectFormat(std::string_view data)
 {
     FirmwareFormat format = FirmwareFormat::Other;
@@ -319,12 +324,13 @@ FirmwareFormat DetectFormat(std::string_view data)
             return true;
         if (!LooksLikeRecord(line)) {
             ++others;
-            return true;
+            return records + others < FormatSampleLines;
         }
         ++records;
         if (format == FirmwareFormat::Other)
             format = line[0] == 'S' ? FirmwareFormat::SRecord : FirmwareFormat::IntelHex;
-        return true;
+        // The first lines decide: the check that follows reads every line anyway.
+        return records + others < FormatSampleLines;
     });
     return records > others ? format : FirmwareFormat::Other;
 }
